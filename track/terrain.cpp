@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/loading.h"
 #include "files/memory.h"
 #include "track/lighting.h"
 
@@ -93,6 +94,10 @@ void refresh_normal_map_entry(Terrain* t, int col, int row) {
 
 void terrain_set_render_hooks(const TerrainRenderHooks* hooks) {
   render_hooks = hooks ? *hooks : TerrainRenderHooks{};
+}
+
+const TerrainRenderHooks* terrain_render_hooks() {
+  return &render_hooks;
 }
 
 int terrain_triangle_count(const Terrain* terrain) {
@@ -297,6 +302,21 @@ void terrain_refresh_lighting(Terrain* t) {
       }
     }
   }
+}
+
+void terrain_create_normal_map(Terrain* t) {
+  size_t samples = size_t(t->grid_size) * t->grid_size;
+  t->normal_map = static_cast<uint8_t*>(mem_alloc_or_die(samples * 3));
+  t->normals_dirty.words = static_cast<uint64_t*>(mem_alloc_or_die((samples + 63) / 64 * sizeof(uint64_t)));
+  memset(t->normals_dirty.words, 0, (samples + 63) / 64 * sizeof(uint64_t));
+  t->normals_dirty.count = samples;
+  t->use_normal_map = true;
+  loading_message_logged("Creating terrain normals");
+  for (int row = 0; row < t->grid_size; row++) {
+    loading_progress("Creating terrain normals");
+    for (int col = 0; col < t->grid_size; col++) refresh_normal_map_entry(t, col, row);
+  }
+  loading_done("Creating terrain normals");
 }
 
 void terrain_mark_region(Terrain* t, int col0, int row0, int col1, int row1) {

@@ -54,6 +54,7 @@ struct TerrainRenderHooks {
   void (*free)(struct Terrain* terrain);
 };
 void terrain_set_render_hooks(const TerrainRenderHooks* hooks);
+const TerrainRenderHooks* terrain_render_hooks();
 
 struct Terrain {
   int level;          // n: the tile map is 2^n x 2^n
@@ -124,6 +125,8 @@ Vec3f terrain_vertex_normal(Terrain* terrain, int col, int row);
 Vec3f terrain_triangle_normal(Terrain* terrain, int index);
 // Shading of a grid point from the sun and ambient light of `lighting`, in half scale.
 void terrain_point_shading(Terrain* terrain, int col, int row, uint8_t out[3]);
+// Makes the per-point normal map (shader drawing): every entry computed, none dirty.
+void terrain_create_normal_map(Terrain* terrain);
 // Recomputes every dirty shading and normal-map entry.
 void terrain_refresh_lighting(Terrain* terrain);
 // Tells the renderer the ground texture over a rectangle of grid points must be redrawn.

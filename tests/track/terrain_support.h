@@ -25,3 +25,37 @@ inline TerrainPtr make_field(int level, float spacing, const std::vector<float>&
   for (size_t k = 0; k < samples && k < heights.size(); k++) t->heights[k] = t->base_heights[k] = heights[k];
   return t;
 }
+
+#include <string>
+
+#include "core/console.h"
+#include "files/vfs.h"
+#include "tests/support/temp_dir.h"
+
+// Collects the console messages posted while it lives.
+struct ConsoleCapture {
+  static std::vector<std::string>& lines() {
+    static std::vector<std::string> captured;
+    return captured;
+  }
+  ConsoleCapture() {
+    lines().clear();
+    console_set_display_hook([](const char* text) { lines().push_back(text); });
+  }
+  ~ConsoleCapture() { console_set_display_hook(nullptr); }
+  std::string all() const {
+    std::string out;
+    for (const std::string& line : lines()) out += line + (line.empty() || line.back() != '\n' ? "\n" : "");
+    return out;
+  }
+};
+
+// Opens a file written into a temporary directory through the file system.
+struct TextFile {
+  TempDir dir;
+  VfsFile* file = nullptr;
+  explicit TextFile(const std::string& text) { file = vfs_open(dir.write("f", text).c_str(), "rb"); }
+  ~TextFile() {
+    if (file) vfs_close(file);
+  }
+};
