@@ -44,13 +44,14 @@ inline CellPoint cell_at(const Terrain* t, float x, float z) {
   float v = z / t->spacing;
   u = u > -0.5f ? (u < limit ? u : limit) : -0.5f;
   v = v > -0.5f ? (v < limit ? v : limit) : -0.5f;
+  // floor without a library call: truncate, then step down for negative fractions.
   CellPoint c;
-  float fi = std::floor(u);
-  float fj = std::floor(v);
-  c.i = static_cast<int>(fi);
-  c.j = static_cast<int>(fj);
-  c.fx = u - fi;
-  c.fz = v - fj;
+  c.i = static_cast<int>(u);
+  c.j = static_cast<int>(v);
+  c.i -= static_cast<float>(c.i) > u;
+  c.j -= static_cast<float>(c.j) > v;
+  c.fx = u - static_cast<float>(c.i);
+  c.fz = v - static_cast<float>(c.j);
   return c;
 }
 
