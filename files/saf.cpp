@@ -75,6 +75,8 @@ int saf_read_header(FILE* stream, int64_t archive_size, std::vector<SafMember>* 
 }
 
 int saf_write(const char* archive_path, const std::vector<SafSource>& members) {
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(archive_path).parent_path(), ignored);
   std::string temporary = std::string(archive_path) + ".part";
   FILE* out = fopen(temporary.c_str(), "wb");
   if (!out) return 0;

@@ -27,8 +27,9 @@ struct SafSource {
   std::string path;
 };
 
-// Writes an archive with the members in the given order. The file is written under a
-// temporary name and moved into place when complete. 1 on success.
+// Writes an archive with the members in the given order, creating missing directories on
+// its path. The file is written under a temporary name and moved into place when complete.
+// 1 on success.
 int saf_write(const char* archive_path, const std::vector<SafSource>& members);
 
 // Packs every file below dir (recursively, symbolic links to directories not followed) into

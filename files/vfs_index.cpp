@@ -1,6 +1,7 @@
 // The file index: every loose file of the search directories and every member of their
 // .saf archives, sorted by name (case-blind) and priority, plus the list of distinct names.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -50,7 +51,7 @@ void walk(const std::string& dir, size_t prefix, int priority,
     if (strcmp(item->d_name, ".") == 0 || strcmp(item->d_name, "..") == 0) continue;
     std::string path = dir + "/" + item->d_name;
     struct stat info;
-    if (stat(path.c_str(), &info) != 0) continue;
+    if (fstatat(dirfd(listing), item->d_name, &info, 0) != 0) continue;
     if (S_ISDIR(info.st_mode)) {
       auto id = std::make_pair(info.st_dev, info.st_ino);
       if (std::find(ancestors->begin(), ancestors->end(), id) != ancestors->end()) continue;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+struct VfsFile;
+
 // Limits on what an image file may ask for; anything larger is refused as a bad header.
 constexpr int IMAGE_MAX_SIDE = 32768;              // px
 constexpr int64_t IMAGE_MAX_PIXELS = int64_t{1} << 26;  // 8192 x 8192
@@ -84,6 +86,36 @@ bool image_encode_ppm(const uint8_t* rgb, int width, int height, std::vector<uin
 bool image_encode_pgm(const uint8_t* grey, int width, int height, std::vector<uint8_t>& out);
 // "V6" (channels 3) or "V7" (channels 4).
 bool image_encode_own(const uint8_t* pixels, int width, int height, int channels, std::vector<uint8_t>& out);
+
+// ---- Files through the virtual file system (so any may be stored compressed or scrambled).
+
+// Largest image file read into memory, after decompression.
+constexpr size_t IMAGE_MAX_FILE_BYTES = size_t{1} << 29;
+
+// Reads the rest of an open file; false (and bytes empty) on a file beyond the limit.
+bool image_read_all(VfsFile* file, std::vector<uint8_t>& bytes);
+// Decodes a whole image file held in memory by its first word: "V6"/"V7" our own form,
+// "P3"/"P6" PPM, anything else PNG. channels 3 or 4 asks for that many per pixel, 0 keeps
+// the file's (PNG: 4 with alpha, else 3). For a PNG, info receives the text chunks followed by
+// the sidecar "<name>.info" when name is given, and the chain follows its tags.
+bool image_decode(const uint8_t* data, size_t size, const char* name, int channels, MipChain& out,
+                  std::string* info);
+// Opens name, reads and decodes it as image_decode does. False when it cannot be opened.
+bool image_load(const char* name, int channels, MipChain& out, std::string* info);
+// A PGM ("P5"/"P2") file: the single grey level.
+bool image_load_pgm(const char* name, Image& out);
+// A PNG file as 16-bit grey (height images).
+bool image_load_png_grey16(const char* name, GreyImage16& out);
+
+// Writes bytes as the file name ("@" names land in the home directory); false when the file
+// cannot be created or written in full.
+bool image_save(const char* name, const std::vector<uint8_t>& bytes);
+// Encode and write in one step; pixels top row first.
+bool image_save_png(const char* name, const uint8_t* pixels, int width, int height, int depth);
+bool image_save_png_grey16(const char* name, const uint16_t* samples, int width, int height);
+bool image_save_ppm(const char* name, const uint8_t* rgb, int width, int height);
+bool image_save_pgm(const char* name, const uint8_t* grey, int width, int height);
+bool image_save_own(const char* name, const uint8_t* pixels, int width, int height, int channels);
 
 // ---- Pixels and mip chains.
 

@@ -27,7 +27,7 @@ struct Recorder {
   bool failed;
   bool is_default;
   char final_name[NAME_MAX_LENGTH + 1];
-  char side_name[NAME_MAX_LENGTH + 1];
+  char side_name[NAME_MAX_LENGTH + 8];
   int slots[SLOT_COUNT];
   int slot_count;
   DemoPackFn pack;
@@ -55,7 +55,7 @@ struct Player {
 
 Recorder recorder;
 Player player;
-char pending_name[NAME_MAX_LENGTH + 1];
+char pending_name[256];
 DemoPlaybackHandlers handlers;
 
 // The file in the home directory that an "@" name stands for.
@@ -273,7 +273,7 @@ bool demo_record_start(const DemoRecordSetup& setup) {
   if (recorder.file) demo_record_finish();
   recorder = Recorder{};
   if (setup.time_trial_track) {
-    snprintf(recorder.final_name, sizeof recorder.final_name, "@%s/lastlap.skdemo", setup.time_trial_track);
+    snprintf(recorder.final_name, sizeof recorder.final_name, "@%.480s/lastlap.skdemo", setup.time_trial_track);
   } else {
     snprintf(recorder.final_name, sizeof recorder.final_name, "%s", DEFAULT_DEMO);
     recorder.is_default = true;

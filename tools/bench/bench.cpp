@@ -1,0 +1,27 @@
+// skorvan-bench MODE [args]: speed figures of the parts that must stay fast.
+#include <cstdio>
+#include <cstring>
+
+#include "tools/bench/bench.h"
+
+namespace {
+
+const struct Mode {
+  const char* name;
+  int (*run)(int argc, char** argv);
+  const char* about;
+} MODES[] = {
+    {"vfs-index", bench_vfs_index, "file index over 10,000 loose files and 4 archives [scratch dir]"},
+    {"terrain", bench_terrain, "ground sampling and a full shading refresh [track dir, default @rabbithill]"},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (const Mode& mode : MODES) {
+    if (argc >= 2 && strcmp(argv[1], mode.name) == 0) return mode.run(argc - 2, argv + 2);
+  }
+  fprintf(stderr, "usage: skorvan-bench MODE [args]\n");
+  for (const Mode& mode : MODES) fprintf(stderr, "  %-12s %s\n", mode.name, mode.about);
+  return 1;
+}
