@@ -102,36 +102,39 @@ bool fail(const char* text) {
   return false;
 }
 
-// Shared by PPM and PGM: magic, dimensions, maximum and samples into an image of depth.
-bool decode_netpbm(ImageCursor& in, const char* binary_magic, const char* text_magic, int depth,
-                   const char* format, Image& out) {
+// What tells PPM and PGM apart. The error texts are kept by pointer as the last error, so
+// they are literals.
+struct NetpbmFormat {
+  const char* binary_magic;
+  const char* text_magic;
+  int depth;
+  const char* header_error;
+  const char* dimensions_error;
+  const char* truncated_error;
+};
+
+const NetpbmFormat PPM = {"P6", "P3", 3, "Can't parse PPM header", "Can't get PPM dimensions", "Truncated PPM data"};
+const NetpbmFormat PGM = {"P5", "P2", 1, "Can't parse PGM header", "Can't get PGM dimensions", "Truncated PGM data"};
+
+// Magic, dimensions, maximum and samples into an image.
+bool decode_netpbm(ImageCursor& in, const NetpbmFormat& format, Image& out) {
   out = Image{};
-  char text[64];
   char word[16];
-  if (!image_read_word(in, word) || (strcmp(word, binary_magic) != 0 && strcmp(word, text_magic) != 0)) {
-    snprintf(text, sizeof text, "Can't parse %s header", format);
-    return fail(text);
-  }
+  if (!image_read_word(in, word) || (strcmp(word, format.binary_magic) != 0 && strcmp(word, format.text_magic) != 0))
+    return fail(format.header_error);
   int width, height, maximum;
-  if (!read_dimensions(in, width, height, &maximum)) {
-    snprintf(text, sizeof text, "Can't get %s dimensions", format);
-    return fail(text);
-  }
-  size_t count = size_t(width) * size_t(height) * size_t(depth);
+  if (!read_dimensions(in, width, height, &maximum)) return fail(format.dimensions_error);
+  size_t count = size_t(width) * size_t(height) * size_t(format.depth);
   // Text samples need at least one byte each; this keeps a short file from allocating much.
-  if (in.size - in.pos < count) {
-    snprintf(text, sizeof text, "Truncated %s data", format);
-    return fail(text);
-  }
+  if (in.size - in.pos < count) return fail(format.truncated_error);
   out.pixels.resize(count);
-  if (!read_netpbm_samples(in, strcmp(word, binary_magic) == 0, maximum, count, out.pixels.data())) {
+  if (!read_netpbm_samples(in, strcmp(word, format.binary_magic) == 0, maximum, count, out.pixels.data())) {
     out = Image{};
-    snprintf(text, sizeof text, "Truncated %s data", format);
-    return fail(text);
+    return fail(format.truncated_error);
   }
   out.width = width;
   out.height = height;
-  out.depth = depth;
+  out.depth = format.depth;
   return true;
 }
 
@@ -189,11 +192,11 @@ ImageKind image_kind(const uint8_t* data, size_t size) {
 bool image_decode_ppm(ImageCursor& in, MipChain& out) {
   out = MipChain{};
   Image image;
-  if (!decode_netpbm(in, "P6", "P3", 3, "PPM", image)) return false;
+  if (!decode_netpbm(in, PPM, image)) return false;
   return mip_chain_from_image(std::move(image), "", nullptr, out);
 }
 
-bool image_decode_pgm(ImageCursor& in, Image& out) { return decode_netpbm(in, "P5", "P2", 1, "PGM", out); }
+bool image_decode_pgm(ImageCursor& in, Image& out) { return decode_netpbm(in, PGM, out); }
 
 bool image_decode_own(ImageCursor& in, int channels, MipChain& out) {
   out = MipChain{};
