@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/console.h"
 #include "files/vfs.h"
 
 RaceState race;
@@ -291,6 +292,7 @@ FalseStart race_false_start_step(float frame_x, float frame_y, float frame_z, in
     if (dx * dx + dy * dy + dz * dz >= FALSE_START_DISTANCE_SQUARED) {
       race.penalty_countdown = race.start_tick + FALSE_START_SECONDS * TICKS_PER_SECOND - sim_tick;
       result.penalty_started = true;
+      console_print(FALSE_START_MESSAGE);
     }
   }
   if (race.penalty_countdown > 0) {

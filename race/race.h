@@ -94,9 +94,9 @@ bool rider_finished(int32_t slot);
 // "%d laps", "%d minutes" or "%d minutes + %d laps".
 void race_length_text(char* buffer, size_t size);
 
-// Online, each step for the local rider: the false-start test before the start and the
-// penalty countdown. hold: keep the rider on both brakes this step; penalty_started: the
-// caller posts FALSE_START_MESSAGE.
+// Online, each step for the local rider: the false-start test before the start (posting
+// FALSE_START_MESSAGE once when it strikes) and the penalty countdown. hold: keep the rider on
+// both brakes this step.
 struct FalseStart {
   bool penalty_started;
   bool hold;

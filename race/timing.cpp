@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/console.h"
 #include "core/constants.h"
 #include "files/vfs.h"
 #include "platform/vant.h"
+#include "track/line_scan.h"
 
 TimingGates timing;
 
@@ -81,6 +83,10 @@ void timing_normalise() {
     if (!uncounted) ++(i < timing.first_count ? timing.first_lines : timing.normal_lines);
   }
   timing.present = timing.checkpoint_count > 0 && timing.first_lines > 0 && timing.normal_lines > 0;
+  if (timing.present && debug_level > 0) {
+    vant_log("Found %d timing gates, first lap has %d gates, normal lap has %d\n", timing.checkpoint_count,
+             timing.first_count, timing.normal_count);
+  }
   if (!timing.present) {
     // Pieces stay: a track may have a start gate without lap timing.
     timing.checkpoint_count = 0;
@@ -97,14 +103,13 @@ bool read_start_gate(VfsFile* file) {
   static char model[1024], texture[1024], shape[1024];
   while (vfs_gets(file, line, sizeof line)) {
     char first[81];
-    const int tokens = sscanf(line, "%80s", first);
-    if (tokens != 1) continue;  // a blank line
+    if (line_scanf(line, "%80s", first) != 1) continue;  // a blank line
     if (strcmp(first, "checkpoints:") == 0) return true;
     float x, y, z, angle;
     model[0] = texture[0] = shape[0] = 0;
-    const int n = sscanf(line, " [ %f %f %f ] %f %1023s %1023s %1023s", &x, &y, &z, &angle, model,
-                         texture, shape);
-    if (n < 4 || !finite_all({x, y, z, angle})) return false;
+    const int n = line_scanf(line, " [ %f %f %f ] %f %1023s %1023s %1023s", &x, &y, &z, &angle,
+                             model, texture, shape);
+    if (n < 4) return false;
     if (timing.piece_count >= START_GATE_PIECE_MAX) continue;  // further pieces are ignored
     StartGatePiece& piece = timing.pieces[timing.piece_count++];
     piece.x = x;
@@ -171,7 +176,7 @@ bool timing_gates_write(const char* track_dir) {
   std::string name = std::string("@") + track_dir + "/timing_gates";
   VfsFile* file = vfs_open(name.c_str(), "wb");
   if (!file) {
-    vant_log("Can't open 'timing_gates'\n");
+    console_print("Can't open 'timing_gates'\n");
     return false;
   }
   if (timing.piece_count > 0) {
