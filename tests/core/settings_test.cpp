@@ -272,3 +272,57 @@ TEST_F(Settings, VideoModeChoicesFollowTheFirstModesDepth) {
 }
 
 }  // namespace
+
+// --- The settings file through the file system ----------------------------------------------
+
+#include "files/vfs.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class SettingsFile : public testing::Test {
+ protected:
+  TempDir home;
+  void SetUp() override {
+    const char* dirs[] = {home.path.c_str()};
+    vfs_set_search_dirs(dirs, 1);
+    settings_reset();
+  }
+  void TearDown() override { vfs_shutdown(); }
+};
+
+TEST_F(SettingsFile, WriteReadWriteGivesIdenticalBytes) {
+  settings.xres = 800;
+  settings.fov.value = 75.5;
+  strcpy(settings.setup.number, "42");
+  ASSERT_TRUE(settings_write());
+  std::string first = read_file_bytes(home.file("config"));
+  settings_reset();
+  settings_read();
+  EXPECT_EQ(settings.xres, 800);
+  ASSERT_TRUE(settings_write());
+  EXPECT_EQ(read_file_bytes(home.file("config")), first);
+  EXPECT_FALSE(std::filesystem::exists(home.file("config.new")));
+}
+
+TEST_F(SettingsFile, MissingOrCorruptFileLeavesDefaults) {
+  std::string defaults;
+  settings_format(&defaults);
+  settings_read();  // no file at all
+  std::string binary("\x00\xff\x01=\x02\n\n=\n", 9);
+  home.write("config", binary + std::string(10000, '=') + "\nfov=abc\nxres=-1");
+  settings_read();
+  std::string after;
+  settings_format(&after);
+  EXPECT_EQ(after, defaults);
+}
+
+TEST_F(SettingsFile, AFailedWriteKeepsThePreviousFile) {
+  home.write("config", "fov=90\n");
+  // A directory in the way of the temporary file makes the write fail.
+  std::filesystem::create_directories(home.file("config.new/x"));
+  EXPECT_FALSE(settings_write());
+  EXPECT_EQ(read_file_bytes(home.file("config")), "fov=90\n");
+}
+
+}  // namespace
