@@ -1,8 +1,6 @@
 // The demo recorder and player of the session.
 #include "replay/demo.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -58,19 +56,11 @@ Player player;
 char pending_name[256];
 DemoPlaybackHandlers handlers;
 
-// The file in the home directory that an "@" name stands for.
+// The path of a file name: an "@" name stands for a file in the home directory.
 std::string home_path(const char* name) {
+  if (name[0] != '@') return name;
   const char* home = vfs_search_dir(0);
-  std::string path = home ? home : "";
-  path += name[0] == '@' ? name + 1 : name;
-  return path;
-}
-
-bool home_file_exists(const char* name) { return access(home_path(name).c_str(), F_OK) == 0; }
-
-// Moves from onto to only when from exists, so a missing file never costs the target.
-void rename_if_present(const char* from, const char* to) {
-  if (home_file_exists(from)) vfs_rename(from, to);
+  return std::string(home ? home : "") + (name + 1);
 }
 
 void rotate_backups(int backups) {
@@ -79,9 +69,9 @@ void rotate_backups(int backups) {
   for (int n = b - 2; n >= 0; --n) {
     snprintf(from, sizeof from, "@demos/default%02d.skdemo", n);
     snprintf(to, sizeof to, "@demos/default%02d.skdemo", n + 1);
-    rename_if_present(from, to);
+    vfs_rename(from, to);
   }
-  if (b > 0) rename_if_present(DEFAULT_DEMO, "@demos/default00.skdemo");
+  if (b > 0) vfs_rename(DEFAULT_DEMO, "@demos/default00.skdemo");
 }
 
 void recorder_write(const void* data, size_t size) {
@@ -332,6 +322,20 @@ bool demo_record_finish() {
     pending_name[0] = 0;
   }
   return true;
+}
+
+bool demo_copy_file(const char* from, const char* to) {
+  uint8_t* data;
+  size_t size;
+  if (!load_file(from, &data, &size)) return false;
+  std::string side = std::string(to) + SIDE_SUFFIX;
+  VfsFile* file = vfs_open(side.c_str(), "wb");
+  bool ok = file && vfs_write(file, data, int(size)) == int(size) && vfs_flush(file) == 0;
+  if (file) vfs_close(file);
+  mem_free(data);
+  if (ok) ok = vfs_rename(side.c_str(), to) != 0;
+  if (!ok) std::remove(home_path(side.c_str()).c_str());
+  return ok;
 }
 
 bool demo_recording() { return recorder.file != nullptr; }

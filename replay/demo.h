@@ -53,6 +53,10 @@ bool demo_record_finish();
 
 bool demo_recording();
 
+// A byte copy of one demo over another (the time trial's fastest lap). The target changes
+// only when the whole copy was written.
+bool demo_copy_file(const char* from, const char* to);
+
 // The console's "namedemo": the finished default demo is renamed to "@demos/" + name.
 void demo_set_pending_name(const char* name);
 

@@ -187,6 +187,17 @@ TEST_F(Demo, FailedRecordingLeavesThePreviousDemosAlone) {
   EXPECT_EQ(track_of("demos/default.skdemo"), "second");
 }
 
+TEST_F(Demo, CopyReplacesTheTargetOnlyWhenWhole) {
+  dir.write("t/lastlap.skdemo", "new lap");
+  dir.write("t/fastlap.skdemo", "old lap");
+  EXPECT_FALSE(demo_copy_file("@t/missing.skdemo", "@t/fastlap.skdemo"));
+  std::filesystem::create_symlink("/dev/full", home("t/fastlap.skdemo.tmp"));
+  EXPECT_FALSE(demo_copy_file("@t/lastlap.skdemo", "@t/fastlap.skdemo"));
+  EXPECT_EQ(read_file_bytes(home("t/fastlap.skdemo")), "old lap");
+  EXPECT_TRUE(demo_copy_file("@t/lastlap.skdemo", "@t/fastlap.skdemo"));
+  EXPECT_EQ(read_file_bytes(home("t/fastlap.skdemo")), "new lap");
+}
+
 TEST_F(Demo, MissingOrBadFilesDoNotPlay) {
   EXPECT_FALSE(demo_play_open("@demos/none.skdemo", false));
   dir.write("demos/bad.skdemo", "SK09 1 0 0 0\nt\n");
