@@ -269,8 +269,9 @@ bool demo_record_start(const DemoRecordSetup& setup) {
     recorder.is_default = true;
   }
   snprintf(recorder.side_name, sizeof recorder.side_name, "%s%s", recorder.final_name, SIDE_SUFFIX);
-  recorder.slot_count = std::clamp(setup.slot_count, 0, SLOT_COUNT);
-  for (int i = 0; i < recorder.slot_count; ++i) recorder.slots[i] = std::clamp(setup.slots[i], 0, SLOT_COUNT - 1);
+  for (int i = 0; i < setup.slot_count && recorder.slot_count < SLOT_COUNT; ++i) {
+    if (setup.slots[i] >= 0 && setup.slots[i] < SLOT_COUNT) recorder.slots[recorder.slot_count++] = setup.slots[i];
+  }
   recorder.pack = setup.pack;
   recorder.backups = setup.backups;
   recorder.capacity = DEMO_BLOCK_HEAD + size_t(recorder.slot_count) * HISTORY_LENGTH * DEMO_ENTRY_SIZE;
