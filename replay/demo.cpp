@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/console.h"
 #include "files/memory.h"
 #include "files/vfs.h"
 #include "replay/history.h"
@@ -119,12 +120,11 @@ void close_recorder_file() {
 }
 
 void play_console(const uint8_t* payload, uint32_t length) {
-  if (!handlers.console) return;
   char text[CONSOLE_TEXT_MAX + 1];
   size_t n = std::min<size_t>(length, CONSOLE_TEXT_MAX);
   std::memcpy(text, payload, n);
   text[n] = 0;
-  handlers.console(text);
+  console_print(text);
 }
 
 void play_command(const uint8_t* payload, uint32_t length) {

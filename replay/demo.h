@@ -60,10 +60,9 @@ bool demo_copy_file(const char* from, const char* to);
 // The console's "namedemo": the finished default demo is renamed to "@demos/" + name.
 void demo_set_pending_name(const char* name);
 
-// Where played-back messages go; the session points these at the console, the erosion
-// rate and the erosion decoder. Any may be null.
+// Where played-back commands and erosion data go; the session points these at its erosion
+// rate and the erosion decoder. Either may be null. Console lines go to the console.
 struct DemoPlaybackHandlers {
-  void (*console)(const char* text);
   void (*erosion_rate)(int rate);
   void (*erosion)(const uint8_t* data, uint32_t length);
 };

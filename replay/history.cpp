@@ -4,14 +4,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/vant.h"
+#include "core/console.h"
 
 HistoryRing history_rings[SLOT_COUNT];
 bool history_interpolation = true;
 
 namespace {
-
-HistoryMessageFn message_handler = nullptr;
 
 struct RingsInit {
   RingsInit() { history_clear_all(); }
@@ -20,14 +18,6 @@ struct RingsInit {
 // The entry `back` places older than the head.
 HistoryEntry& entry_back(HistoryRing& ring, int back) {
   return ring.entries[((ring.head - back) % HISTORY_LENGTH + HISTORY_LENGTH) % HISTORY_LENGTH];
-}
-
-void post_message(const char* text) {
-  if (message_handler) {
-    message_handler(text);
-  } else {
-    vant_log("%s\n", text);
-  }
 }
 
 // The two entries around tick t, as indices back from the head. False without history.
@@ -52,11 +42,9 @@ bool bracket(HistoryRing& ring, int32_t t, int* older, int* newer) {
 
 }  // namespace
 
-void history_set_message_handler(HistoryMessageFn handler) { message_handler = handler; }
-
 bool history_add(int slot, const PackedBikeState& state, int32_t tick) {
   if (slot < 0 || slot >= SLOT_COUNT) {
-    post_message("add_state_to_history: slot out of range");
+    console_print("add_state_to_history: slot out of range");
     return false;
   }
   // Negative ticks would read as empty entries.

@@ -40,11 +40,6 @@ extern HistoryRing history_rings[SLOT_COUNT];
 // state to state.
 extern bool history_interpolation;
 
-// Where player-visible messages of this module go; the session points it at the console.
-// Without one they go to the log.
-using HistoryMessageFn = void (*)(const char* text);
-void history_set_message_handler(HistoryMessageFn handler);
-
 // Inserts a state at its sorted place; a tick already held changes nothing. Returns whether
 // the state was added.
 bool history_add(int slot, const PackedBikeState& state, int32_t tick);

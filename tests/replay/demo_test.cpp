@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/console.h"
 #include "files/vfs.h"
 #include "replay/history.h"
 #include "tests/support/temp_dir.h"
@@ -48,10 +49,10 @@ class Demo : public ::testing::Test {
     erosion_rates.clear();
     erosions.clear();
     DemoPlaybackHandlers handlers{};
-    handlers.console = [](const char* text) { consoles.push_back(text); };
     handlers.erosion_rate = [](int rate) { erosion_rates.push_back(rate); };
     handlers.erosion = [](const uint8_t* data, uint32_t length) { erosions.emplace_back(reinterpret_cast<const char*>(data), length); };
     demo_set_playback_handlers(handlers);
+    console_set_display_hook([](const char* text) { consoles.push_back(text); });
     header.rider_count = 3;
     header.laps = 2;
     header.race_start_tick = 1792;
@@ -62,6 +63,7 @@ class Demo : public ::testing::Test {
     demo_play_close();
     if (demo_recording()) demo_record_finish();
     demo_set_playback_handlers(DemoPlaybackHandlers{});
+    console_set_display_hook(nullptr);
     vfs_shutdown();
   }
 

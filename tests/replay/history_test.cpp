@@ -2,6 +2,8 @@
 // extrapolation, and the visibility of replayed bikes.
 #include "replay/history.h"
 
+#include "core/console.h"
+
 #include <cmath>
 #include <string>
 #include <vector>
@@ -41,7 +43,7 @@ std::vector<int32_t> ticks_of(int slot) {
 class History : public ::testing::Test {
  protected:
   void SetUp() override { history_clear_all(); }
-  void TearDown() override { history_set_message_handler(nullptr); }
+  void TearDown() override { console_set_display_hook(nullptr); }
 };
 
 TEST_F(History, AddKeepsTicksInOrderAndIgnoresRepeats) {
@@ -73,7 +75,7 @@ TEST_F(History, FullRingDropsTheOldest) {
 std::string last_message;
 
 TEST_F(History, SlotOutOfRangeIsReported) {
-  history_set_message_handler([](const char* text) { last_message = text; });
+  console_set_display_hook([](const char* text) { last_message = text; });
   for (int slot : {-1, SLOT_COUNT, 100000}) {
     last_message.clear();
     EXPECT_FALSE(history_add(slot, marked(1), 5));
