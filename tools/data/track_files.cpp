@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <iterator>
 
 #include "render/image.h"
 #include "tools/data/pictures.h"
+#include "track/lighting.h"
+#include "track/terrain.h"
 
 namespace {
 
@@ -283,52 +285,6 @@ std::vector<uint8_t> terrain_hf_bytes(const Ground& ground) {
   return bytes;
 }
 
-// Unit normal of the triangle whose right-angle corner is (c0, r0), with neighbours along the
-// row at c1 and along the column at r1.
-void triangle_normal(const Ground& g, int c0, int r0, int c1, int r1, float out[3]) {
-  const int P = GROUND_SIZE;
-  float h0 = g.heights[static_cast<size_t>(r0) * P + c0];
-  float gx = (g.heights[static_cast<size_t>(r0) * P + c1] - h0) / ((c1 - c0) * GROUND_SPACING);
-  float gz = (g.heights[static_cast<size_t>(r1) * P + c0] - h0) / ((r1 - r0) * GROUND_SPACING);
-  float n = std::sqrt(gx * gx + 1 + gz * gz);
-  out[0] = -gx / n, out[1] = 1 / n, out[2] = -gz / n;
-}
-
-// Normal at a grid point as the game shades it: the normalised sum of the unit normals of the
-// triangles that have the point as a corner (cells cut along alternating diagonals).
-void vertex_normal(const Ground& g, int col, int row, float n[3]) {
-  const int P = GROUND_SIZE;
-  float sum[3] = {0, 0, 0};
-  auto add = [&](int c0, int r0, int c1, int r1) {
-    float t[3];
-    triangle_normal(g, c0, r0, c1, r1, t);
-    for (int k = 0; k < 3; k++) sum[k] += t[k];
-  };
-  // The four cells around the point; (i, j) is a cell's top-left corner.
-  for (int j = row - 1; j <= row; j++) {
-    for (int i = col - 1; i <= col; i++) {
-      if (i < 0 || j < 0 || i >= P - 1 || j >= P - 1) continue;
-      bool even = ((i + j) & 1) == 0;
-      // Triangles of the cell as (right-angle corner, row neighbour, column neighbour).
-      int tri[2][4];
-      if (even) {
-        int a[4] = {i + 1, j, i, j + 1}, b[4] = {i, j + 1, i + 1, j};
-        std::copy(a, a + 4, tri[0]), std::copy(b, b + 4, tri[1]);
-      } else {
-        int a[4] = {i, j, i + 1, j + 1}, b[4] = {i + 1, j + 1, i, j};
-        std::copy(a, a + 4, tri[0]), std::copy(b, b + 4, tri[1]);
-      }
-      for (auto& t : tri) {
-        // The triangle's corners: (t0, t1), (t2, t1) and (t0, t3); keep it if the point is one.
-        bool corner = (col == t[0] && row == t[1]) || (col == t[2] && row == t[1]) || (col == t[0] && row == t[3]);
-        if (corner) add(t[0], t[1], t[2], t[3]);
-      }
-    }
-  }
-  float len = std::sqrt(sum[0] * sum[0] + sum[1] * sum[1] + sum[2] * sum[2]);
-  for (int k = 0; k < 3; k++) n[k] = len > 0 ? sum[k] / len : (k == 1 ? 1.0f : 0.0f);
-}
-
 }  // namespace
 
 const TrackLight& track_light() {
@@ -384,21 +340,22 @@ void track_add_files(const Course& course, const Ground& ground, DataSet* set) {
 
 std::vector<uint8_t> track_add_shading(const Ground& ground, DataSet* set) {
   const int P = GROUND_SIZE;
+  // Baked with the game's own shading of a grid point, so ground edited later blends in.
+  Terrain terrain{};
+  if (!terrain_allocate(&terrain, GROUND_LEVEL, GROUND_SPACING, GROUND_MIN_HEIGHT, GROUND_MAX_HEIGHT)) return {};
+  std::copy(ground.heights.begin(), ground.heights.end(), terrain.heights);
+  std::copy(ground.shadow.begin(), ground.shadow.end(), terrain.shadows);
   const TrackLight& l = track_light();
+  lighting_reset(&lighting);
+  std::copy(std::begin(l.sun), std::end(l.sun), lighting.sun_vector);
+  std::copy(std::begin(l.sun_color), std::end(l.sun_color), lighting.sun_color);
+  std::copy(std::begin(l.ambient), std::end(l.ambient), lighting.ambient);
   std::vector<uint8_t> shading(static_cast<size_t>(P) * P * 3);
   for (int r = 0; r < P; r++) {
-    for (int c = 0; c < P; c++) {
-      float n[3];
-      vertex_normal(ground, c, r, n);
-      float d = std::clamp(n[0] * l.sun[0] + n[1] * l.sun[1] + n[2] * l.sun[2], 0.0f, 1.0f);
-      size_t i = static_cast<size_t>(r) * P + c;
-      d *= 1 - ground.shadow[i] / 255.0f;
-      for (int k = 0; k < 3; k++) {
-        long v = std::lround((l.sun_color[k] * d + l.ambient[k]) * 0.5f * 255.0f);
-        shading[i * 3 + k] = static_cast<uint8_t>(std::clamp(v, 0L, 255L));
-      }
-    }
+    for (int c = 0; c < P; c++) terrain_point_shading(&terrain, c, r, &shading[(static_cast<size_t>(r) * P + c) * 3]);
   }
+  terrain_free(&terrain);
+
   std::vector<uint8_t> ppm, pgm;
   image_encode_ppm(shading.data(), P, P, ppm);
   std::vector<uint8_t> lit(ground.shadow.size());
