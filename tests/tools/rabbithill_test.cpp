@@ -11,6 +11,7 @@
 
 #include "core/console.h"
 #include "files/vfs.h"
+#include "race/timing.h"
 #include "render/image.h"
 #include "tests/support/temp_dir.h"
 #include "track/cameras.h"
@@ -104,92 +105,47 @@ TEST_F(Rabbithill, HeightsLeaveRoomBelowTheRutsAndAboveTheJumps) {
   EXPECT_GE(terrain->max_height - high, 40.0f);
 }
 
-// The timing file read with the patterns its reader uses.
-struct Timing {
-  struct Piece {
-    float x, y, z, angle;
-  };
-  struct Checkpoint {
-    float r, x, y, z, dx, dy, dz;
-  };
-  std::vector<Piece> pieces;
-  std::vector<Checkpoint> checkpoints;
-  std::vector<int> first, normal;
-};
-
-Timing read_timing(const std::string& text) {
-  Timing t;
-  const char* p = text.c_str();
-  int used = 0;
-  char word[81];
-  EXPECT_EQ(sscanf(p, " %80s%n", word, &used), 1);
-  EXPECT_STREQ(word, "startinggate:");
-  p += used;
-  Timing::Piece piece;
-  while (sscanf(p, " [ %f %f %f ] %f%n", &piece.x, &piece.y, &piece.z, &piece.angle, &used) == 4) {
-    t.pieces.push_back(piece);
-    p += used;
-  }
-  EXPECT_EQ(sscanf(p, " %80s%n", word, &used), 1);
-  EXPECT_STREQ(word, "checkpoints:");
-  p += used;
-  Timing::Checkpoint c;
-  while (sscanf(p, "%f [ %f %f %f ] [ %f %f %f ] %n", &c.r, &c.x, &c.y, &c.z, &c.dx, &c.dy, &c.dz, &used) == 7) {
-    t.checkpoints.push_back(c);
-    p += used;
-  }
-  for (auto [name, list] : {std::pair{"firstlap:", &t.first}, std::pair{"normallap:", &t.normal}}) {
-    EXPECT_EQ(sscanf(p, " %80s%n", word, &used), 1);
-    EXPECT_STREQ(word, name);
-    p += used;
-    for (int i; sscanf(p, "%d%n", &i, &used) == 1; p += used) list->push_back(i);
-  }
-  return t;
-}
-
 TEST_F(Rabbithill, TimingGatesFormARaceFromTheGateRoundTheLoop) {
-  Timing t = read_timing(text_of("@rabbithill/timing_gates"));
-  ASSERT_EQ(t.pieces.size(), 40u);
-  for (const Timing::Piece& p : t.pieces) {
+  ASSERT_TRUE(timing_gates_read("@rabbithill/timing_gates"));
+  ASSERT_TRUE(timing.present);
+  ASSERT_EQ(timing.piece_count, 40);
+  for (int k = 0; k < timing.piece_count; k++) {
+    const StartGatePiece& p = timing.pieces[k];
     EXPECT_NEAR(terrain_height_at(terrain, p.x, p.z), p.y, 0.01f);
     EXPECT_EQ(p.angle, 0.0f);
+    EXPECT_EQ(p.shape, "@startgate.shp");
   }
-  ASSERT_FALSE(t.checkpoints.empty());
-  ASSERT_LE(t.checkpoints.size(), 256u);
-  ASSERT_FALSE(t.first.empty());
-  ASSERT_FALSE(t.normal.empty());
-  ASSERT_LE(t.first.size(), 256u);
-  ASSERT_LE(t.normal.size(), 256u);
-  int count = static_cast<int>(t.checkpoints.size());
-  for (int i : t.first) ASSERT_TRUE(i >= 0 && i < count) << i;
-  for (int i : t.normal) ASSERT_TRUE(i >= 0 && i < count) << i;
+  std::vector<int> first(timing.lap_list, timing.lap_list + timing.first_count);
+  std::vector<int> normal(timing.lap_list + timing.first_count, timing.lap_list + timing.first_count + timing.normal_count);
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(normal.empty());
+  const Checkpoint* cp = timing.checkpoints;
   // Both laps end on the finish line; the first begins on the start straight ahead of the gate.
-  EXPECT_EQ(t.first.back(), t.normal.back());
-  const Timing::Piece& middle = t.pieces[20];
-  const Timing::Checkpoint& first = t.checkpoints[t.first.front()];
-  EXPECT_LT(first.z, middle.z);
-  EXPECT_LT(std::hypot(first.x - middle.x, first.z - middle.z), 200.0f);
+  EXPECT_EQ(first.back(), normal.back());
+  const StartGatePiece& middle = timing.pieces[20];
+  EXPECT_LT(cp[first.front()].pz, middle.z);
+  EXPECT_LT(std::hypot(cp[first.front()].px - middle.x, cp[first.front()].pz - middle.z), 200.0f);
   // Round the loop every 60 to 120 ft, each checkpoint facing the next and lying on the track.
   std::set<int> seen;
-  for (size_t k = 0; k < t.normal.size(); k++) {
-    const Timing::Checkpoint& a = t.checkpoints[t.normal[k]];
-    const Timing::Checkpoint& b = t.checkpoints[t.normal[(k + 1) % t.normal.size()]];
-    float gap = std::hypot(b.x - a.x, b.z - a.z);
-    EXPECT_GE(gap, 60.0f) << "after checkpoint " << t.normal[k];
-    EXPECT_LE(gap, 120.0f) << "after checkpoint " << t.normal[k];
-    EXPECT_GT((b.x - a.x) * a.dx + (b.z - a.z) * a.dz, 0.0f) << "checkpoint " << t.normal[k];
+  for (size_t k = 0; k < normal.size(); k++) {
+    const Checkpoint& a = cp[normal[k]];
+    const Checkpoint& b = cp[normal[(k + 1) % normal.size()]];
+    float gap = std::hypot(b.px - a.px, b.pz - a.pz);
+    EXPECT_GE(gap, 60.0f) << "after checkpoint " << normal[k];
+    EXPECT_LE(gap, 120.0f) << "after checkpoint " << normal[k];
+    EXPECT_GT((b.px - a.px) * a.dx + (b.pz - a.pz) * a.dz, 0.0f) << "checkpoint " << normal[k];
     EXPECT_NEAR(std::hypot(a.dx, a.dz), 1.0f, 1e-3f);
-    EXPECT_GE(a.r, 13.0f);  // half the narrowest track and more
-    EXPECT_NEAR(terrain_height_at(terrain, a.x, a.z), a.y, 0.05f);
-    EXPECT_TRUE(seen.insert(t.normal[k]).second) << "checkpoint " << t.normal[k] << " twice in a lap";
+    EXPECT_GE(a.radius, 13.0f);  // half the narrowest track and more
+    EXPECT_NEAR(terrain_height_at(terrain, a.px, a.pz), a.py, 0.05f);
+    EXPECT_TRUE(seen.insert(normal[k]).second) << "checkpoint " << normal[k] << " twice in a lap";
   }
   // The first lap joins the normal lap and follows it to the finish.
   size_t join = 0;
-  while (join < t.first.size() && !seen.count(t.first[join])) join++;
+  while (join < first.size() && !seen.count(first[join])) join++;
   EXPECT_LE(join, 3u);
-  size_t tail = t.first.size() - join;
-  ASSERT_LE(tail, t.normal.size());
-  EXPECT_TRUE(std::equal(t.first.begin() + join, t.first.end(), t.normal.end() - tail));
+  size_t tail = first.size() - join;
+  ASSERT_LE(tail, normal.size());
+  EXPECT_TRUE(std::equal(first.begin() + join, first.end(), normal.end() - tail));
 }
 
 // Reads records with a pattern until one fails; every byte of the file must be used.
