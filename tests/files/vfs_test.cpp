@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -32,6 +33,46 @@ TEST(PathJoin, SeparatorsBecomeSingleSlashes) {
   }
   EXPECT_EQ(path_join(nullptr, "x"), nullptr);
   EXPECT_EQ(path_join("x", nullptr), nullptr);
+}
+
+// The search list built from the environment: home folder, then SK_HOME or the program's own.
+TEST(VfsSearchDirs, FromEnvironment) {
+  std::string program = std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/";
+  struct Case {
+    const char* xdg_data_home;  // null: unset
+    const char* home;
+    const char* sk_home;
+    std::vector<std::string> dirs;
+  } cases[] = {
+      {"/x", "/h", "/s", {"/x/Skorvan/", "/s/"}},
+      {nullptr, "/h", nullptr, {"/h/.local/share/Skorvan/", program}},
+      {"relative", "/h/", "/s//", {"/h/.local/share/Skorvan/", "/s/"}},
+      {nullptr, nullptr, "/s", {"/s/"}},
+      {"/x", nullptr, "", {"/x/Skorvan/", program}},
+  };
+  const char* names[] = {"XDG_DATA_HOME", "HOME", "SK_HOME"};
+  std::string saved[3];
+  bool was_set[3];
+  for (int i = 0; i < 3; i++) {
+    was_set[i] = getenv(names[i]) != nullptr;
+    if (was_set[i]) saved[i] = getenv(names[i]);
+  }
+  for (const Case& c : cases) {
+    const char* values[] = {c.xdg_data_home, c.home, c.sk_home};
+    for (int i = 0; i < 3; i++) {
+      if (values[i]) setenv(names[i], values[i], 1);
+      else unsetenv(names[i]);
+    }
+    vfs_shutdown();
+    std::vector<std::string> dirs;
+    for (int i = 0; vfs_search_dir(i); i++) dirs.push_back(vfs_search_dir(i));
+    EXPECT_EQ(dirs, c.dirs) << (c.xdg_data_home ? c.xdg_data_home : "-") << " " << (c.home ? c.home : "-");
+  }
+  for (int i = 0; i < 3; i++) {
+    if (was_set[i]) setenv(names[i], saved[i].c_str(), 1);
+    else unsetenv(names[i]);
+  }
+  vfs_shutdown();
 }
 
 using VfsOpen = VfsTest;
