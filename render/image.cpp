@@ -141,8 +141,8 @@ bool decode_netpbm(ImageCursor& in, const NetpbmFormat& format, Image& out) {
 // Prediction of our own form: 0 for the first pixel, the left neighbour along the first row,
 // the pixel above down the first column, else above + left - above-left clamped to a byte.
 int predict(const uint8_t* pixels, int width, int x, int y, int channels, int c) {
-  size_t stride = size_t(width) * channels;
-  const uint8_t* here = pixels + size_t(y) * stride + size_t(x) * channels + c;
+  ptrdiff_t stride = ptrdiff_t(width) * channels;
+  const uint8_t* here = pixels + y * stride + ptrdiff_t(x) * channels + c;
   if (y == 0) return x == 0 ? 0 : here[-channels];
   if (x == 0) return here[-stride];
   int p = int(here[-stride]) + here[-channels] - here[-stride - channels];
