@@ -14,9 +14,14 @@ std::vector<TvCamera> tv_cameras;
 int gate_camera[GATE_CAMERA_COUNT];
 
 void cameras_read(const Terrain* terrain, const char* path) {
+  VfsFile* file = vfs_open(path, "rb");
+  cameras_read_file(terrain, file);
+  if (file) vfs_close(file);
+}
+
+void cameras_read_file(const Terrain* terrain, VfsFile* file) {
   tv_cameras.clear();
   for (int& camera : gate_camera) camera = -1;
-  VfsFile* file = vfs_open(path, "rb");
   if (!file) return;
   float fov = 90, autofovsize = 0;
   char line[1024];
@@ -44,6 +49,5 @@ void cameras_read(const Terrain* terrain, const char* path) {
       autofovsize = 0;
     }
   }
-  vfs_close(file);
   if (debug_level >= 1) vant_log("%d cameras found\n", static_cast<int>(tv_cameras.size()));
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 struct Terrain;
+struct VfsFile;
 
 constexpr int GATE_CAMERA_COUNT = 256;
 
@@ -22,3 +23,5 @@ extern int gate_camera[GATE_CAMERA_COUNT];
 // Reads a "cameras" file (path or "@" name), placing each camera on the ground of terrain.
 // A missing file means no cameras.
 void cameras_read(const Terrain* terrain, const char* path);
+// The same from an open file (null: no file).
+void cameras_read_file(const Terrain* terrain, VfsFile* file);

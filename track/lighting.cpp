@@ -133,14 +133,17 @@ void lighting_reset(Lighting* l) {
 }
 
 void lighting_read(const char* path) {
+  VfsFile* file = vfs_open(path, "rb");
+  lighting_read_file(file);
+  if (file) vfs_close(file);
+}
+
+void lighting_read_file(VfsFile* file) {
   Lighting* l = &lighting;
   lighting_reset(l);
+  if (!file) return;
+  // The sun vector is normalised once the whole file is read.
   l->sun_vector[0] = l->sun_vector[1] = l->sun_vector[2] = 1;
-  VfsFile* file = vfs_open(path, "rb");
-  if (!file) {
-    normalise_sun(l->sun_vector);
-    return;
-  }
   LensFlare flare{};
   char line[LINE_MAX];
   while (vfs_gets(file, line, sizeof line)) {
@@ -158,7 +161,6 @@ void lighting_read(const char* path) {
     while (*p == ' ' || *p == '\t') p++;
     if (!lighting_line(l, &flare, key, p)) break;
   }
-  vfs_close(file);
 
   if (!(l->near_plane >= NEAR_MIN)) l->near_plane = NEAR_MIN;
   if (l->near_plane > NEAR_MAX) l->near_plane = NEAR_MAX;

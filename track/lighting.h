@@ -47,6 +47,10 @@ extern Lighting lighting;
 // Sets every field to its default except fog_color; no sky textures, no flares.
 void lighting_reset(Lighting* light);
 
+struct VfsFile;
+
 // Reads a "lighting" file (path or "@" name) into `lighting`; a missing file leaves the
 // defaults. A key it does not know ends the reading with a console message.
 void lighting_read(const char* path);
+// The same from an open file (null: no file).
+void lighting_read_file(VfsFile* file);

@@ -327,7 +327,8 @@ RoostType roost_type_defaults() {
   r.r = r.g = r.b = r.a = 255;
   r.fade_r = r.fade_g = r.fade_b = 0;
   r.fade_a = 254;
-  r.texture_name = intern_string(ROOST_TEXTURE);
+  static const char* const texture_name = intern_string(ROOST_TEXTURE);
+  r.texture_name = texture_name;
   return r;
 }
 

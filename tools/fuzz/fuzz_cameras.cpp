@@ -1,4 +1,5 @@
 // Arbitrary bytes as a track's "cameras" file, placed on a small field.
+#include "files/vfs.h"
 #include "tools/fuzz/fuzz_track_support.h"
 #include "track/cameras.h"
 #include "track/terrain.h"
@@ -9,6 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     terrain_allocate(t, 1, 2, 0, 1);
     return t;
   }();
-  if (const char* path = fuzz_scratch_file(data, size)) cameras_read(terrain, path);
+  VfsFile* file = fuzz_open(data, size);
+  cameras_read_file(terrain, file);
+  if (file) vfs_close(file);
   return 0;
 }

@@ -9,13 +9,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     terrain_allocate(t, 0, 1, 0, 1);
     return t;
   }();
-  const char* path = fuzz_scratch_file(data, size);
-  if (!path) return 0;
-  if (VfsFile* file = vfs_open(path, "rb")) {
+  if (VfsFile* file = fuzz_open(data, size)) {
     tileinfo_read(terrain, file);
     vfs_close(file);
   }
-  if (VfsFile* file = vfs_open(path, "rb")) {
+  if (VfsFile* file = fuzz_open(data, size)) {
     texturelist_read(terrain, file);
     vfs_close(file);
   }

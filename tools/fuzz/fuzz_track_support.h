@@ -1,23 +1,15 @@
-// Shared by the track file fuzzers: the input is written to a scratch file and opened through
-// the file system, as the game opens a track's files.
+// Shared by the track file fuzzers: the input becomes an open file of the file system, read
+// from memory, as the game reads a track's files.
 #pragma once
-
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
 
-inline const char* fuzz_scratch_file(const uint8_t* data, size_t size) {
-  static std::string path = [] {
-    std::string p = "/tmp/sk_fuzz_track_" + std::to_string(getpid());
-    atexit([] { unlink(("/tmp/sk_fuzz_track_" + std::to_string(getpid())).c_str()); });
-    return p;
-  }();
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) return nullptr;
-  fwrite(data, 1, size, f);
-  fclose(f);
-  return path.c_str();
+#include "files/vfs_file.h"
+
+// Null for empty input (a memory stream needs at least one byte), as for a missing file.
+inline VfsFile* fuzz_open(const uint8_t* data, size_t size) {
+  if (size == 0) return nullptr;
+  FILE* stream = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+  return stream ? vfs_open_stream(stream, 0, VFS_LENGTH_MAX, 0, 0) : nullptr;
 }
