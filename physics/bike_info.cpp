@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/vant.h"
+#include "core/console.h"
 
 namespace {
 
@@ -406,6 +406,7 @@ bool build_rows() {
 const BikeInfo* const bike_info_table = rows;
 
 const BikeInfo* bike_info_find(const char* name) {
+  if (!name) name = "";
   const BikeInfo* found = nullptr;
   for (int i = 0; i < BIKE_INFO_COUNT; i++) {
     if (std::strcmp(rows[i].name, name) == 0) found = &rows[i];
@@ -419,6 +420,6 @@ const BikeInfo* bike_info_find(const char* name) {
       break;
     }
   }
-  vant_log("bike info for '%.20s' not found using '%.20s' instead\n", name, found->name);
+  console_printf("bike info for '%.20s' not found using '%.20s' instead", name, found->name);
   return found;
 }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/console.h"
+
 namespace {
 
 const char* const KEYS =
@@ -250,6 +252,18 @@ TEST(BikeInfo, FindWithFallback) {
       {"crf250", "kx250f(2018)"},       {"nothing", "kx250f(2018)"}, {"", "kx250f(2018)"},
   };
   for (const FindCase& c : cases) EXPECT_STREQ(bike_info_find(c.request)->name, c.found) << c.request;
+}
+
+std::string last_message;
+
+TEST(BikeInfo, FallbackIsAnnounced) {
+  console_set_display_hook([](const char* text) { last_message = text; });
+  last_message.clear();
+  bike_info_find("kx250f(2018)");
+  EXPECT_EQ(last_message, "");
+  bike_info_find("a-very-long-model-name-125");
+  EXPECT_EQ(last_message, "bike info for 'a-very-long-model-na' not found using 'cr125' instead");
+  console_set_display_hook(nullptr);
 }
 
 }  // namespace
