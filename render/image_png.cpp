@@ -84,7 +84,8 @@ bool read_png(PngReader* reader) {
     if (colour_type == PNG_COLOR_TYPE_GRAY || colour_type == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
   } else {
     if (bit_depth == 16 && std::endian::native == std::endian::little) png_set_swap(png);
-    if (colour_type & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(png);
+    // Also the alpha that palette expansion makes from a transparency chunk.
+    png_set_strip_alpha(png);
     if (colour_type & PNG_COLOR_MASK_COLOR) png_set_rgb_to_gray_fixed(png, 1, -1, -1);
   }
   png_set_interlace_handling(png);
