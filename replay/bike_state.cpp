@@ -218,6 +218,7 @@ void bike_set_pose(Bike* bike, const BikePose& pose, const BikeMotion* motion) {
     dBodySetAngularVel(body, moves[i].w[0], moves[i].w[1], moves[i].w[2]);
   }
   bike->gear = pose.gear == 7 ? bike->gear : pose.gear;
+  bike->dab = pose.dab ? 1.0f : 0.0f;
   bike->controls.throttle = float(pose.throttle);
   bike->crash_timer = pose.crash_timer;
   bike->engine_speed = float(pose.engine_speed);
