@@ -1,0 +1,262 @@
+// Start-up in its fixed order, the frame loop (draw, present, pace, step) and the shutdown
+// stages. Parts of the game that are not present yet have their place marked where they join.
+#include "core/game_main.h"
+
+#include <GL/gl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "core/command_line.h"
+#include "core/console.h"
+#include "core/controls.h"
+#include "core/game.h"
+#include "core/loading.h"
+#include "core/settings.h"
+#include "files/vfs.h"
+#include "platform/input.h"
+#include "platform/vant.h"
+#include "platform/window.h"
+#include "render/image.h"
+#include "tools/data/game_data.h"
+
+namespace {
+
+const char* const VERSION = "2018-07-28-1418 snapshot";
+
+VantWindow* window = nullptr;
+FILE* record_audio_file = nullptr;
+int next_screenshot = -1;  // -1 until the file index has been scanned
+
+int window_next_event(void* context, int* code, int* down, int32_t seconds, int32_t microseconds) {
+  return input_next_event_until(static_cast<VantWindow*>(context), code, down, seconds,
+                                microseconds);
+}
+
+// Draws an empty frame; the scene, HUD and 2D screens draw into it once they exist.
+void clear_frame() {
+  glClearColor(0.196078f, 0.6f, 0.8f, 0);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+// The loading screen: keeps the window alive, forgets pending input and presents a frame.
+void loading_display(const char*) {
+  if (!window) return;
+  int code, down;
+  while (input_next_event(window, &code, &down)) {
+  }
+  controls_clear_values();
+  if (VantFrameInfo* frame = vant_frame_begin(window)) {
+    glViewport(0, 0, frame->width, frame->height);
+    clear_frame();
+    vant_frame_end(window);
+  }
+}
+
+// Frame buffer as RGB rows, bottom row first as GL reads it.
+std::vector<uint8_t> read_frame(int width, int height) {
+  std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+  return rgb;
+}
+
+void record_video_frame(int width, int height) {
+  std::vector<uint8_t> rgb = read_frame(width, height);
+  printf("P6\n%d %d\n255\n", width, height);
+  for (int y = height - 1; y >= 0; y--) fwrite(&rgb[static_cast<size_t>(y) * width * 3], 1, width * 3, stdout);
+  fflush(stdout);
+}
+
+void apply_connect_option() {
+  if (!start_options.connect_given) return;
+  start_options.track[0] = 0;
+  size_t length = strlen(start_options.connect);
+  if (length >= sizeof settings.server_name) return;  // too long to keep as a setting
+  memcpy(settings.server_name, start_options.connect, length + 1);
+  recent_server_push(settings.server_name);
+}
+
+VantWindow* open_window() {
+  int mode = settings.video_mode.index;
+  unsigned flags = static_cast<unsigned>(start_options.depth) & 0xFF;
+  int width = settings.xres, height = settings.yres;
+  if (mode != VIDEO_WINDOWED) {
+    flags |= VANT_WINDOW_FULL_SCREEN;
+    width = video_mode_list[mode].width;
+    height = video_mode_list[mode].height;
+  }
+  return vant_window_create("Skorvan", width, height, flags, 0, start_options.zdepth, 0, 0);
+}
+
+void log_gl_strings() {
+  auto text = [](GLenum name) {
+    const GLubyte* s = glGetString(name);
+    return s ? reinterpret_cast<const char*>(s) : "";
+  };
+  vant_log("GL_VENDOR: %s\n", text(GL_VENDOR));
+  vant_log("GL_RENDERER: %s\n", text(GL_RENDERER));
+  vant_log("GL_VERSION: %s\n", text(GL_VERSION));
+  vant_log("GL_EXTENSIONS: %s\n", text(GL_EXTENSIONS));
+}
+
+void gl_defaults() {
+  glClearColor(0.196078f, 0.6f, 0.8f, 0);
+  glEnable(GL_CULL_FACE);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  if (start_options.fugly) glShadeModel(GL_FLAT);
+}
+
+// Returns the exit code, or -1 to go on into the loop.
+int start_up(int argc, const char* const* argv) {
+  vant_install_error_box();
+  if (argc == 2 && strcmp(argv[1], "--open-home") == 0) {
+    vfs_open_home();
+    return 0;
+  }
+  if (!vfs_find_game_data(game_data_digest())) {
+    vant_error_box("Problem starting Skorvan", "Can't find game data\n");
+    return 0;
+  }
+  vant_log("Skorvan version %s\n", VERSION);
+  video_mode_list_build(vant_display_modes());
+  if (!cpu_has_mmx()) vant_log("This CPU does not have MMX!\n");
+  settings_reset();
+  settings_read();
+  render_params_derive();
+  start_options_reset();
+  if (!command_line_parse(argc, argv)) return 1;
+  if (start_options.open_home) {
+    vfs_open_home();
+    return 0;
+  }
+  apply_connect_option();
+
+  window = open_window();
+  if (!window) return 1;
+  loading_set_display_hook(loading_display);
+  loading_display("");
+
+  vfs_file_list();
+  // The bike part shapes, graphics families, track list ("No tracks found"), demo list, points
+  // series and the start track choice join here with their parts.
+
+  if (start_options.record_audio[0]) {
+    // The offline audio output that fills this file joins with the audio output.
+    record_audio_file = fopen(start_options.record_audio, "wb");
+  }
+
+  int width = 0, height = 0;
+  while (!vant_window_size(window, &width, &height)) {
+    vant_pump_messages(window);
+    vant_sleep(0, 62500);
+  }
+  log_gl_strings();
+  gl_defaults();
+  controls_resolve(window);
+
+  game_reset();
+  // With no demo named on the command line the player rides in slot 0.
+  if (!start_options.demo_file[0]) game.lineup_request[0] = GATE_HUMAN;
+  game.menu_page = start_options.connect_given ? MENU_NONE : MENU_MAIN;
+  game_hooks.take_screenshot = take_screenshot;
+  int32_t s, us;
+  vant_time_now(&s, &us);
+  frame_pacer_start(&game.pacer, s + us * 1e-6);
+  return -1;
+}
+
+void main_loop() {
+  PacingClock clock = pacing_real_clock();
+  while (!game.quit) {
+    game_update_view_mode();
+    if (VantFrameInfo* frame = vant_frame_begin(window)) {
+      if (settings.video_mode.index == VIDEO_WINDOWED) {
+        settings.xres = frame->width;
+        settings.yres = frame->height;
+      }
+      glViewport(0, 0, frame->width, frame->height);
+      clear_frame();
+      if (start_options.record_video && !game.paused && game.view_mode != VIEW_NO_TRACK)
+        record_video_frame(frame->width, frame->height);
+      if (start_options.glfinish) glFinish();
+      if (!vant_frame_end(window)) break;
+    }
+    PacingInputs inputs;
+    inputs.connected = game.net.connected;
+    inputs.lock_fps = start_options.lock_fps;
+    inputs.warp = start_options.warp;
+    inputs.server_tick = game.net.server_tick;
+    inputs.sim_tick = game.sim_tick;
+    inputs.race_started = game.race_started;
+    double advance = frame_pace(&game.pacer, clock, inputs);
+    // The viewed local bike's controls join here with the bikes.
+    game_run_steps(game.pacer.frame_clock, advance, EventSource{window_next_event, window},
+                   nullptr);
+  }
+}
+
+void stage(const char* name) { loading_message_logged(name); }
+
+void shut_down() {
+  vant_log("Deallocating bikes\n");
+  vant_log("Finished deallocating bikes\n");
+  stage("Freeing memory (1)");
+  stage("Closing input devices");
+  controls_release_axes();
+  stage("Closing audio");
+  if (record_audio_file) fclose(record_audio_file);
+  record_audio_file = nullptr;
+  stage("Writing config files");
+  settings_write();
+  stage("Freeing memory (2)");
+  stage("Freeing memory (3)");
+  stage("Freeing file list");
+  stage("Freeing memory (4)");
+  stage("Deleting textures");
+  stage("Deleting models");
+  loading_set_display_hook(nullptr);
+  vant_window_destroy(window);
+  window = nullptr;
+  vfs_shutdown();
+  vant_log(nullptr);
+  vant_sleep(1, 0);
+}
+
+// The highest n of the index names "screenshot<n>..." in the home directory's files.
+int highest_screenshot_number() {
+  int highest = 0;
+  for (const char* const* name = vfs_file_list(); name && *name; name++) {
+    unsigned n;
+    if (sscanf(*name, "screenshot%u", &n) == 1 && static_cast<int>(n) > highest) highest = static_cast<int>(n);
+  }
+  return highest;
+}
+
+}  // namespace
+
+void take_screenshot() {
+  if (!window) return;
+  if (next_screenshot < 0) next_screenshot = highest_screenshot_number() + 1;
+  int width, height;
+  if (!vant_window_size(window, &width, &height)) return;
+  std::vector<uint8_t> rgb = read_frame(width, height);
+  std::vector<uint8_t> top_first(rgb.size());
+  size_t row = static_cast<size_t>(width) * 3;
+  for (int y = 0; y < height; y++) memcpy(&top_first[y * row], &rgb[(height - 1 - y) * row], row);
+  int n = next_screenshot++;
+  char name[64];
+  snprintf(name, sizeof name, "@screenshot%03d.png", n);
+  if (image_save_png(name, top_first.data(), width, height, 3))
+    console_printf("Saved \"screenshot%03d.png\"", n);
+}
+
+int game_main(int argc, const char* const* argv) {
+  int code = start_up(argc, argv);
+  if (code >= 0) return code;
+  main_loop();
+  shut_down();
+  return 0;
+}

@@ -1,0 +1,4 @@
+// The game program's entry.
+#include "core/game_main.h"
+
+int main(int argc, char** argv) { return game_main(argc, argv); }
