@@ -79,7 +79,7 @@ struct Terrain {
   bool height_lock;           // while set, terrain_set_height does nothing
   uint8_t changed;            // TERRAIN_CHANGED_ALL after any height change
   int render_method;          // 1 sub-image writes, 2 frame-buffer copy, 3 framebuffer objects
-  char track_dir[TRACK_DIR_MAX];  // where terrain_save writes
+  char track_dir[TRACK_DIR_MAX];  // the track's directory name, without "@"
   TerrainRender* render;
 };
 
@@ -100,12 +100,13 @@ void terrain_triangle_corners(const Terrain* terrain, int index, int cols[3], in
 // (as terrain_free leaves it). False when the level is out of range or memory runs out.
 bool terrain_allocate(Terrain* terrain, int level, float spacing, float min_height, float max_height);
 
-// Loads the terrain of a track directory (path or "@" name): heights, shading, shadows, tile
-// table, tile map. method is the ground texture rendering method 1-3. On failure everything is
-// freed, the console says why and the result is false.
+// Loads the terrain of a track directory (as named in the track list; its files are opened as
+// "@" + track_dir + "/" + name): heights, shading, shadows, tile table, tile map, decals.
+// method is the ground texture rendering method 1-3. On failure everything is freed, the
+// console says why and the result is false.
 bool terrain_load(Terrain* terrain, const char* track_dir, int method);
 // Writes terrain.hf (header only), terrain.png, shading.ppm, shadingx2.ppm and tilemap into the
-// track directory. True only when every file was written.
+// track directory under the home directory. True only when every file was written.
 bool terrain_save(Terrain* terrain);
 // Releases everything and leaves the record empty.
 void terrain_free(Terrain* terrain);

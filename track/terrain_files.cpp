@@ -13,6 +13,7 @@
 #include "platform/vant.h"
 #include "render/image.h"
 #include "track/lighting.h"
+#include "track/objects.h"
 #include "track/terrain.h"
 
 namespace {
@@ -26,7 +27,7 @@ struct TrackPath {
 
 TrackPath track_path(const Terrain* t, const char* name) {
   TrackPath p;
-  snprintf(p.text, sizeof p.text, "%s/%s", t->track_dir, name);
+  snprintf(p.text, sizeof p.text, "@%s/%s", t->track_dir, name);
   return p;
 }
 
@@ -246,11 +247,12 @@ bool load_stages(Terrain* t, int method) {
   if (t->use_normal_map) terrain_create_normal_map(t);
   // The renderer builds its level-of-detail tree, low-detail and clipmap textures here.
   if (render->create && !render->create(t)) return false;
+  decals_read(t->track_dir, t->use_normal_map);
   return true;
 }
 
-// Writes one whole file of the track directory; false (with the message) when it cannot be
-// created or written.
+// Writes one whole file of the track directory (in the home directory, where "@" names are
+// written); false (with the message) when it cannot be created or written.
 bool write_track_file(const Terrain* t, const char* name, const void* header, size_t header_size,
                       const void* data, size_t size) {
   TrackPath path = track_path(t, name);

@@ -40,7 +40,7 @@ struct Rabbithill : ::testing::Test {
     console_set_display_hook([](const char* text) { console_lines().push_back(text); });
     lighting_read("@rabbithill/lighting");
     terrain = new Terrain{};
-    ASSERT_TRUE(terrain_load(terrain, "@rabbithill", 1));
+    ASSERT_TRUE(terrain_load(terrain, "rabbithill", 1));
   }
   static void TearDownTestSuite() {
     console_set_display_hook(nullptr);

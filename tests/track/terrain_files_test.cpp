@@ -1,9 +1,11 @@
 // Loading a track's ground from its files, refusing bad ones, and saving it back.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "render/image.h"
 #include "tests/track/terrain_support.h"
+#include "track/cameras.h"
 #include "track/lighting.h"
 
 namespace {
@@ -26,21 +28,31 @@ std::string codes_le(const std::vector<uint16_t>& codes) {
   return out;
 }
 
-// A level-0 track (3 x 3 samples, one tile-map entry) in a temporary directory.
+// A level-0 track "tr" (3 x 3 samples, one tile-map entry) in a data directory, with an empty
+// home directory before it in the search list.
 struct TrackDir {
-  TempDir dir;
+  TempDir root;
+  std::string home = root.file("home");
+  std::string data = root.file("data");
   ConsoleCapture console;
   TerrainPtr terrain{new Terrain{}};
   std::vector<uint16_t> codes = {0, 65535, 32768, 1, 2, 3, 40000, 50000, 60000};
 
   TrackDir() {
-    dir.write("terrain.hf", "0 2.000000 -10.000000 10.000000 :" + codes_le(codes));
-    dir.write("shadingx2.ppm", ppm(3, 3, 100));
-    dir.write("tileinfo", "texture @dirt.png\naddtile\ntexture @grass.png\naddtile\ntexture @mud.png\naddtile\n");
-    dir.write("tilemap", std::string(1, char(1)));
+    std::filesystem::create_directories(home);
+    const char* dirs[] = {home.c_str(), data.c_str()};
+    vfs_set_search_dirs(dirs, 2);
+    write("terrain.hf", "0 2.000000 -10.000000 10.000000 :" + codes_le(codes));
+    write("shadingx2.ppm", ppm(3, 3, 100));
+    write("tileinfo", "texture @dirt.png\naddtile\ntexture @grass.png\naddtile\ntexture @mud.png\naddtile\n");
+    write("tilemap", std::string(1, char(1)));
   }
-  bool load() { return terrain_load(terrain.get(), dir.path.c_str(), 1); }
-  std::string path(const char* name) const { return dir.file(name); }
+  ~TrackDir() { vfs_shutdown(); }
+  void write(const char* name, const std::string& bytes) { root.write(std::string("data/tr/") + name, bytes); }
+  void remove(const char* name) { std::filesystem::remove(path(name)); }
+  bool load() { return terrain_load(terrain.get(), "tr", 1); }
+  std::string path(const char* name) const { return data + "/tr/" + name; }
+  std::string saved(const char* name) const { return home + "/tr/" + name; }
 };
 
 TEST(TerrainLoad, BinaryHeightsShadingTilesAndMap) {
@@ -68,18 +80,18 @@ TEST(TerrainLoad, HeightsFromImagesAndTheOptionalFiles) {
   {
     // Header only and no image: flat at the lowest height.
     TrackDir track;
-    track.dir.write("terrain.hf", "0 2 -10 10\n");
+    track.write("terrain.hf", "0 2 -10 10\n");
     ASSERT_TRUE(track.load());
     for (int k = 0; k < 9; k++) EXPECT_EQ(track.terrain->heights[k], -10);
   }
   {
     // A 2 x 4 image repeats its last column and loses its last row.
     TrackDir track;
-    track.dir.write("terrain.hf", "0 2 0 65535\n");
+    track.write("terrain.hf", "0 2 0 65535\n");
     std::vector<uint16_t> samples = {1, 2, 3, 4, 5, 6, 7, 8};
     std::vector<uint8_t> png;
     ASSERT_TRUE(image_encode_png_grey16(samples.data(), 2, 4, png));
-    track.dir.write("terrain.png", bytes_of(png));
+    track.write("terrain.png", bytes_of(png));
     ASSERT_TRUE(track.load());
     const float expected[9] = {1, 2, 2, 3, 4, 4, 5, 6, 6};
     for (int k = 0; k < 9; k++) EXPECT_NEAR(track.terrain->heights[k], expected[k], 1e-2) << k;
@@ -87,10 +99,10 @@ TEST(TerrainLoad, HeightsFromImagesAndTheOptionalFiles) {
   {
     // shading.ppm is halved, shadows are inverted, the tile map is clamped to the table.
     TrackDir track;
-    std::filesystem::remove(track.path("shadingx2.ppm"));
-    track.dir.write("shading.ppm", ppm(3, 3, 255));
-    track.dir.write("shadows.pgm", pgm(3, 3, 55));
-    track.dir.write("tilemap", std::string(1, char(255)));
+    track.remove("shadingx2.ppm");
+    track.write("shading.ppm", ppm(3, 3, 255));
+    track.write("shadows.pgm", pgm(3, 3, 55));
+    track.write("tilemap", std::string(1, char(255)));
     ASSERT_TRUE(track.load()) << track.console.all();
     EXPECT_EQ(track.terrain->shading[4], 127);
     EXPECT_EQ(track.terrain->shadows[4], 200);
@@ -99,9 +111,9 @@ TEST(TerrainLoad, HeightsFromImagesAndTheOptionalFiles) {
   {
     // texturelist stands in for a missing tileinfo; an empty tile map leaves tile 0.
     TrackDir track;
-    std::filesystem::remove(track.path("tileinfo"));
-    track.dir.write("texturelist", "dirt.png\ngrass.png\n");
-    track.dir.write("tilemap", "");
+    track.remove("tileinfo");
+    track.write("texturelist", "dirt.png\ngrass.png\n");
+    track.write("tilemap", "");
     ASSERT_TRUE(track.load());
     EXPECT_EQ(track.terrain->tile_count, 2);
     EXPECT_EQ(track.terrain->tilemap[0], 0);
@@ -112,9 +124,9 @@ TEST(TerrainLoad, BadFilesFailWithTheirMessages) {
   struct Case {
     const char* name;  // file replaced (or removed when contents is null)
     const char* contents;
-    const char* messages;  // "%s" stands for the track directory
+    const char* messages;
   } cases[] = {
-      {"terrain.hf", nullptr, "Can't open '%s/terrain.hf'\n"},
+      {"terrain.hf", nullptr, "Can't open '@tr/terrain.hf'\n"},
       {"terrain.hf", "0 2 -10", "Bad height field parameters\nError reading heights\n"},
       {"terrain.hf", "12 2 -10 10 :", "Bad height field parameters\nError reading heights\n"},
       {"terrain.hf", "-1 2 -10 10 :", "Bad height field parameters\nError reading heights\n"},
@@ -124,23 +136,20 @@ TEST(TerrainLoad, BadFilesFailWithTheirMessages) {
       {"shadingx2.ppm", "P6\n2 2\n255\n............", "Bad shading dimensions (2x2)\n"},
       {"shadingx2.ppm", "P6\n3 3\n255\nshort", "Error reading shading\n"},
       {"shadingx2.ppm", "P5\n3 3\n255\n.........", "Error reading shading\n"},
-      {"shadingx2.ppm", nullptr, "Can't open '%s/shading.ppm'\n"},
+      {"shadingx2.ppm", nullptr, "Can't open '@tr/shading.ppm'\n"},
       {"shadows.pgm", "P5\n3 4\n255\n............", ""},
       {"shadows.pgm", "P6\n3 3\n255\n", "Error reading shadows\n"},
-      {"tileinfo", nullptr, "Can't open '%s/texturelist'\n"},
-      {"tilemap", nullptr, "Can't open '%s/tilemap'\n"},
+      {"tileinfo", nullptr, "Can't open '@tr/texturelist'\n"},
+      {"tilemap", nullptr, "Can't open '@tr/tilemap'\n"},
   };
   for (const Case& c : cases) {
     TrackDir track;
     if (c.contents)
-      track.dir.write(c.name, c.contents);
+      track.write(c.name, c.contents);
     else
-      std::filesystem::remove(track.path(c.name));
+      track.remove(c.name);
     EXPECT_FALSE(track.load()) << c.name << ": " << (c.contents ? c.contents : "missing");
-    std::string expected = c.messages;
-    size_t at = expected.find("%s");
-    if (at != std::string::npos) expected.replace(at, 2, track.dir.path.string());
-    EXPECT_EQ(track.console.all(), expected) << c.name;
+    EXPECT_EQ(track.console.all(), c.messages) << c.name;
     EXPECT_EQ(track.terrain->heights, nullptr);
     EXPECT_EQ(track.terrain->grid_size, 0);
   }
@@ -163,13 +172,14 @@ TEST(TerrainSave, SavedTrackLoadsBackTheSameGround) {
   EXPECT_EQ(t->max_height, 77.7f);
   std::vector<uint8_t> shading(t->shading, t->shading + 27);
 
-  EXPECT_EQ(read_file_bytes(track.path("terrain.hf")), "0 2.000000 -20.500000 77.699997\n");
-  std::string doubled = read_file_bytes(track.path("shading.ppm"));
+  EXPECT_EQ(read_file_bytes(track.saved("terrain.hf")), "0 2.000000 -20.500000 77.699997\n");
+  std::string doubled = read_file_bytes(track.saved("shading.ppm"));
   ASSERT_EQ(doubled.size(), 11 + 27u);
   EXPECT_EQ(uint8_t(doubled[11]), 254);
 
   TerrainPtr back(new Terrain{});
-  ASSERT_TRUE(terrain_load(back.get(), track.dir.path.c_str(), 1)) << track.console.all();
+  // The saved files in the home directory come before the track's own.
+  ASSERT_TRUE(terrain_load(back.get(), "tr", 1)) << track.console.all();
   float step = (77.7f + 20.5f) / 65535;
   for (int k = 0; k < 9; k++) EXPECT_NEAR(back->heights[k], edits[k], step) << k;
   EXPECT_EQ(0, memcmp(back->shading, shading.data(), 27));
@@ -179,12 +189,58 @@ TEST(TerrainSave, SavedTrackLoadsBackTheSameGround) {
 TEST(TerrainSave, UnwritableFileStopsTheSave) {
   TrackDir track;
   ASSERT_TRUE(track.load());
-  std::filesystem::create_directory(track.path("shading.ppm"));  // cannot be opened for writing
+  // A directory cannot be opened for writing; a data name is written to the first search
+  // directory that takes it, so both are blocked.
+  std::filesystem::create_directories(track.saved("shading.ppm"));
+  std::filesystem::create_directories(track.path("shading.ppm"));
   EXPECT_FALSE(terrain_save(track.terrain.get()));
   EXPECT_EQ(track.console.all(), "Can't open 'shading.ppm'\n");
-  // The save stopped there: the files after it are untouched.
-  EXPECT_EQ(read_file_bytes(track.path("shadingx2.ppm")), ppm(3, 3, 100));
-  EXPECT_EQ(read_file_bytes(track.path("tilemap")), std::string(1, char(1)));
+  // The save stopped there: the files after it were not written.
+  EXPECT_TRUE(std::filesystem::exists(track.saved("terrain.png")));
+  EXPECT_FALSE(std::filesystem::exists(track.saved("shadingx2.ppm")));
+  EXPECT_FALSE(std::filesystem::exists(track.saved("tilemap")));
+}
+
+}  // namespace
+
+namespace {
+
+// The default data set's ground, light and cameras load completely and quietly.
+TEST(DefaultTrack, GroundLightingAndCamerasLoadQuietly) {
+  TempDir home;
+  const std::string path = home.path.string();
+  const char* dirs[] = {path.c_str(), SK_TEST_BIN_DIR};
+  vfs_set_search_dirs(dirs, 2);
+  vfs_file_list();
+  ConsoleCapture console;
+  lighting_read("@rabbithill/lighting");
+  TerrainPtr t(new Terrain{});
+  ASSERT_TRUE(terrain_load(t.get(), "rabbithill", 1)) << console.all();
+  cameras_read(t.get(), "@rabbithill/cameras");
+  EXPECT_EQ(console.all(), "");
+
+  EXPECT_GE(t->level, 7);
+  EXPECT_GT(t->max_height, t->min_height);
+  EXPECT_GT(t->tile_count, 1);
+  for (int face = 0; face < SKY_FACES; face++) EXPECT_NE(lighting.sky_names[face], nullptr);
+  EXPECT_FALSE(tv_cameras.empty());
+  size_t samples = size_t(t->grid_size) * t->grid_size;
+  float lowest = t->heights[0], highest = t->heights[0];
+  size_t shaded = 0, shadowed = 0;
+  for (size_t k = 0; k < samples; k++) {
+    lowest = std::min(lowest, t->heights[k]);
+    highest = std::max(highest, t->heights[k]);
+    shaded += t->shading[3 * k] != 0;
+    shadowed += t->shadows[k] != 0;
+  }
+  EXPECT_LT(lowest, highest);  // not a flat field
+  EXPECT_GT(shaded, samples / 2);
+  // Different tiles are laid out on the ground.
+  size_t tiles = size_t(1) << (2 * t->level);
+  int used[GROUND_TILE_MAX] = {};
+  for (size_t k = 0; k < tiles; k++) used[t->tilemap[k]]++;
+  EXPECT_GT(std::count_if(used, used + GROUND_TILE_MAX, [](int n) { return n > 0; }), 1);
+  vfs_shutdown();
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ const struct Mode {
   const char* about;
 } MODES[] = {
     {"vfs-index", bench_vfs_index, "file index over 10,000 loose files and 4 archives [scratch dir]"},
-    {"terrain", bench_terrain, "ground sampling and a full shading refresh [track dir, default @rabbithill]"},
+    {"terrain", bench_terrain, "ground sampling and a full shading refresh [track dir, default rabbithill]"},
 };
 
 }  // namespace

@@ -3,6 +3,6 @@
 
 // Index over 10,000 small loose files and a few archives; optional argument: scratch folder.
 int bench_vfs_index(int argc, char** argv);
-// Ground sampling and a full shading refresh on a track; optional argument: the track
-// directory (path or "@" name, default the default track).
+// Ground sampling and a full shading refresh on a track; optional argument: the track's
+// directory name in the game data (default the default track).
 int bench_terrain(int argc, char** argv);
