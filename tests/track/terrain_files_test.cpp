@@ -1,8 +1,10 @@
 // Loading a track's ground from its files, refusing bad ones, and saving it back.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 
+#include "files/memory.h"
 #include "render/image.h"
 #include "tests/track/terrain_support.h"
 #include "track/cameras.h"
@@ -118,6 +120,52 @@ TEST(TerrainLoad, HeightsFromImagesAndTheOptionalFiles) {
     EXPECT_EQ(track.terrain->tile_count, 2);
     EXPECT_EQ(track.terrain->tilemap[0], 0);
   }
+}
+
+// With shader drawing and dynamic lighting, methods 2 and 3 keep a per-point normal map that
+// follows height changes; the renderer's hooks build and free its own parts.
+TEST(TerrainLoad, NormalMapAndRendererHooks) {
+  static int created, freed;
+  created = freed = 0;
+  TerrainRenderHooks hooks{};
+  hooks.shaders = true;
+  hooks.create = [](Terrain* t) {
+    t->render = reinterpret_cast<TerrainRender*>(&created);
+    return ++created > 0;
+  };
+  hooks.free = [](Terrain* t) { freed++, t->render = nullptr; };
+  terrain_set_render_hooks(&hooks);
+  lighting_reset(&lighting);
+  struct Case {
+    int method;
+    bool dynamic_lighting;
+    bool normal_map;
+  } cases[] = {{1, true, false}, {2, false, false}, {2, true, true}, {3, true, true}};
+  for (const Case& c : cases) {
+    TrackDir track;
+    track.write("shadows.pgm", pgm(3, 3, 255 - 40));
+    lighting.dynamic_lighting = c.dynamic_lighting;
+    ASSERT_TRUE(terrain_load(track.terrain.get(), "tr", c.method));
+    Terrain* t = track.terrain.get();
+    EXPECT_EQ(t->use_normal_map, c.normal_map) << c.method;
+    EXPECT_EQ(t->normal_map != nullptr, c.normal_map);
+    if (!c.normal_map) continue;
+    // Lit value from the shadows; after a change the entries match a fresh computation.
+    EXPECT_EQ(t->normal_map[3 * 4 + 1], 255 - 40);
+    terrain_set_height(t, 1, 1, 30);
+    terrain_refresh_lighting(t);
+    std::vector<uint8_t> refreshed(t->normal_map, t->normal_map + 27);
+    mem_free(t->normal_map);
+    mem_free(t->normals_dirty.words);
+    terrain_create_normal_map(t);
+    EXPECT_EQ(0, memcmp(refreshed.data(), t->normal_map, 27));
+    Vec3f n = terrain_vertex_normal(t, 0, 0);
+    EXPECT_EQ(t->normal_map[0], uint8_t(std::lround(n.x * 127) + 128));
+  }
+  EXPECT_EQ(created, 4);
+  EXPECT_EQ(freed, 4);
+  terrain_set_render_hooks(nullptr);
+  lighting_reset(&lighting);
 }
 
 TEST(TerrainLoad, BadFilesFailWithTheirMessages) {
