@@ -174,6 +174,7 @@ void clear_wheel_contact(WheelState* wheel) {
   std::memset(wheel->slip_velocity, 0, sizeof wheel->slip_velocity);
   std::memset(wheel->contact_normal, 0, sizeof wheel->contact_normal);
   wheel->depth = 0;
+  wheel->on_ground = false;
 }
 
 }  // namespace

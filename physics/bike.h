@@ -56,6 +56,7 @@ struct WheelState {
   float slip_velocity[3];   // velocity of the wheel body at the contact point, ft/s
   float contact_normal[3];  // unit, pointing from the ground into the wheel
   float depth;              // ft, > 0 while touching
+  bool on_ground;           // the contact is with the ground (not another bike or object)
   dJointFeedback feedback;  // forces of the wheel's contact joint
 };
 

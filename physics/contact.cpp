@@ -1,0 +1,486 @@
+// Ground contacts of wheels and shapes, tyre grip and rolling resistance, sphere contacts
+// against foreign shapes, and bike-bike collisions with their invulnerability rules.
+#include "physics/contact.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "core/constants.h"
+#include "core/tick.h"
+#include "physics/steering.h"
+#include "physics/world.h"
+#include "track/terrain.h"
+
+namespace {
+
+constexpr double PI = 3.14159265358979323846;
+// Farther out than this (ft) the ground is not tested: cell indices must stay in int range.
+constexpr double GROUND_REACH = 1e7;
+
+Vec3d to_vec(const dReal* v) { return {v[0], v[1], v[2]}; }
+
+// World point of body-relative point p for a body at pos with rotation rot (ODE 3x4 rows).
+Vec3d world_point(const dReal* pos, const dReal* rot, const float* p) {
+  return {rot[0] * p[0] + rot[1] * p[1] + rot[2] * p[2] + pos[0],
+          rot[4] * p[0] + rot[5] * p[1] + rot[6] * p[2] + pos[1],
+          rot[8] * p[0] + rot[9] * p[1] + rot[10] * p[2] + pos[2]};
+}
+
+// Height sample with indices clamped to the grid.
+double ground_height(const Terrain* t, int col, int row) {
+  int last = t->grid_size - 1;
+  col = std::clamp(col, 0, last);
+  row = std::clamp(row, 0, last);
+  return t->heights[size_t(row) * size_t(t->grid_size) + size_t(col)];
+}
+
+// The two triangles of cell (i, j); the diagonal alternates like a chess board. False for a
+// triangle that could not be prepared (never for a field with positive spacing).
+void cell_triangles(const Terrain* t, int i, int j, GroundTriangle out[2], bool ok[2]) {
+  const double g = t->spacing;
+  auto corner = [&](int c, int r) { return Vec3d{c * g, ground_height(t, c, r), r * g}; };
+  Vec3d c00 = corner(i, j), c10 = corner(i + 1, j), c01 = corner(i, j + 1), c11 = corner(i + 1, j + 1);
+  if (((i + j) & 1) == 0) {
+    out[0] = {{c00, c10, c11}, {}};
+    out[1] = {{c00, c01, c11}, {}};
+  } else {
+    out[0] = {{c00, c10, c01}, {}};
+    out[1] = {{c11, c01, c10}, {}};
+  }
+  ok[0] = ground_triangle_prepare(&out[0]);
+  ok[1] = ground_triangle_prepare(&out[1]);
+}
+
+// Deepest hit of a test over every cell overlapping the square [x - reach, x + reach] x
+// [z - reach, z + reach].
+template <typename Test>
+ContactHit deepest_over_cells(const Terrain* t, Vec3d centre, double reach, Test test) {
+  ContactHit best = {-std::numeric_limits<double>::infinity(), {}, {}};
+  if (!(std::fabs(centre.x) < GROUND_REACH && std::fabs(centre.z) < GROUND_REACH && std::isfinite(centre.y))) {
+    return best;
+  }
+  const double g = t->spacing;
+  int i0 = int(std::floor((centre.x - reach) / g)), i1 = int(std::ceil((centre.x + reach) / g)) - 1;
+  int j0 = int(std::floor((centre.z - reach) / g)), j1 = int(std::ceil((centre.z + reach) / g)) - 1;
+  double lowest = centre.y - reach;
+  for (int j = j0; j <= j1; j++) {
+    for (int i = i0; i <= i1; i++) {
+      // A cell wholly below the lowest reach of the body cannot touch it.
+      double top = std::max(std::max(ground_height(t, i, j), ground_height(t, i + 1, j)),
+                            std::max(ground_height(t, i, j + 1), ground_height(t, i + 1, j + 1)));
+      if (top < lowest) continue;
+      GroundTriangle triangles[2];
+      bool ok[2];
+      cell_triangles(t, i, j, triangles, ok);
+      for (int k = 0; k < 2; k++) {
+        if (!ok[k]) continue;
+        ContactHit hit = test(triangles[k]);
+        if (hit.depth > best.depth) best = hit;
+      }
+    }
+  }
+  return best;
+}
+
+// A soft contact joint for one step between b1 and b2 (either may be null for the static
+// world); the normal points into b1.
+dJointID make_contact(dBodyID b1, dBodyID b2, Vec3d point, Vec3d normal, double depth, double mu, double k,
+                      double c, const Vec3d* fdir) {
+  dContact contact{};
+  SoftContact soft = soft_contact(k, c);
+  contact.surface.mode = CONTACT_MODE | (fdir ? dContactFDir1 : 0);
+  contact.surface.mu = mu;
+  contact.surface.soft_erp = soft.erp;
+  contact.surface.soft_cfm = soft.cfm;
+  contact.geom.pos[0] = point.x;
+  contact.geom.pos[1] = point.y;
+  contact.geom.pos[2] = point.z;
+  contact.geom.normal[0] = normal.x;
+  contact.geom.normal[1] = normal.y;
+  contact.geom.normal[2] = normal.z;
+  contact.geom.depth = depth;
+  if (fdir) {
+    contact.fdir1[0] = fdir->x;
+    contact.fdir1[1] = fdir->y;
+    contact.fdir1[2] = fdir->z;
+  }
+  dJointID joint = dJointCreateContact(physics_world, contact_group, &contact);
+  dJointAttach(joint, b1, b2);
+  return joint;
+}
+
+Vec3d point_velocity(dBodyID body, Vec3d p) {
+  if (!body) return {0, 0, 0};
+  dVector3 v;
+  dBodyGetPointVel(body, p.x, p.y, p.z, v);
+  return to_vec(v);
+}
+
+void set3(float* out, Vec3d v) {
+  out[0] = float(v.x);
+  out[1] = float(v.y);
+  out[2] = float(v.z);
+}
+
+void clear_contact(WheelState* wheel) {
+  wheel->depth = 0;
+  wheel->on_ground = false;
+}
+
+Vec3d body_axis_x(dBodyID body) {
+  const dReal* r = dBodyGetRotation(body);
+  return {r[0], r[4], r[8]};
+}
+
+// Counter changes of a bike-bike contact: only a counter that is not negative is raised and
+// only a negative one is lowered.
+void raise_counter(Bike* bike, float at_least) {
+  if (bike->invulnerability >= 0) bike->invulnerability = std::max(bike->invulnerability, at_least);
+}
+void lower_negative_counter(Bike* bike, float at_most) {
+  if (bike->invulnerability < 0) bike->invulnerability = std::min(bike->invulnerability, at_most);
+}
+
+// The bike's reach from its frame position: every body with its shape or tyre.
+double bike_reach(const Bike* bike, Vec3d frame) {
+  double reach = 0;
+  for (int i = 0; i < BODY_COUNT; i++) {
+    double part = bike->shapes[i] ? bike->shapes[i]->bounding_radius : 0;
+    if (i == BODY_FRONT_WHEEL) part = std::max(part, double(bike->front.ring_radius + bike->front.tread_radius));
+    if (i == BODY_REAR_WHEEL) part = std::max(part, double(bike->rear.ring_radius + bike->rear.tread_radius));
+    reach = std::max(reach, length(to_vec(dBodyGetPosition(bike->bodies[i])) - frame) + part);
+  }
+  return reach;
+}
+
+}  // namespace
+
+float arcade_friction_factor(float roll) {
+  return 1 - 0.375f * std::min(1.0f, 4 * std::fabs(roll) / float(PI));
+}
+
+float friction_at(const FrictionPoint* curve, float slip2) {
+  int i = 0;
+  while (i < TILE_CURVE_POINTS && curve[i].speed != 0 && curve[i].speed * curve[i].speed <= slip2) i++;
+  if (i == 0) return curve[0].coefficient;
+  if (i < TILE_CURVE_POINTS && curve[i].speed > 0) {
+    float s0 = curve[i - 1].speed * curve[i - 1].speed;
+    float s1 = curve[i].speed * curve[i].speed;
+    float t = std::clamp((slip2 - s0) / (s1 - s0), 0.0f, 1.0f);
+    return curve[i - 1].coefficient + t * (curve[i].coefficient - curve[i - 1].coefficient);
+  }
+  return curve[i - 1].coefficient;
+}
+
+void roll_resist_at(const RollResistPoint* curve, float speed, float* a, float* b) {
+  int j = 0;
+  while (j < TILE_CURVE_POINTS && curve[j].speed != 0 && curve[j].speed <= speed) j++;
+  if (j == 0) {
+    *a = curve[0].a;
+    *b = curve[0].b;
+  } else if (j < TILE_CURVE_POINTS && curve[j].speed > 0) {
+    float t = std::clamp((speed - curve[j - 1].speed) / (curve[j].speed - curve[j - 1].speed), 0.0f, 1.0f);
+    *a = curve[j - 1].a + t * (curve[j].a - curve[j - 1].a);
+    *b = curve[j - 1].b + t * (curve[j].b - curve[j - 1].b);
+  } else {
+    *a = curve[j - 1].a;
+    *b = curve[j - 1].b;
+  }
+}
+
+Vec3d wheel_normal_fix(Vec3d n) {
+  if (n.y < 0) {
+    if (n.x * n.x + n.z * n.z >= 1.0 / 1024) {
+      n.y = 0;
+    } else {
+      n = {0, 1, 0};
+    }
+  }
+  return n * (1 / length(n));
+}
+
+double sphere_contact_stiffness(double k1, double k2, double depth) {
+  double k = std::min(k1, k2);
+  return k * depth > SPHERE_FORCE_CAP ? SPHERE_FORCE_CAP / depth : k;
+}
+
+TyreSpring tyre_spring(double depth, double tread) {
+  double q = std::min(depth / tread, 1.0);
+  double q3 = q * q * q;
+  return {24000 * q3 + 1000, 2300 * q3 + 200};
+}
+
+bool wheel_ground_contact(const Terrain* terrain, WheelState* wheel, float friction_factor) {
+  const double ring = wheel->ring_radius;
+  const double tread = wheel->tread_radius;
+  const Vec3d centre = to_vec(dBodyGetPosition(wheel->body));
+  const Vec3d axle = body_axis_x(wheel->body);
+  ContactHit hit = deepest_over_cells(terrain, centre, ring + tread, [&](const GroundTriangle& triangle) {
+    return torus_triangle(centre, axle, ring, tread, triangle);
+  });
+  if (!(hit.depth > 0)) {
+    clear_contact(wheel);
+    return false;
+  }
+  Vec3d normal = wheel_normal_fix(hit.normal);
+  Vec3d slip = point_velocity(wheel->body, hit.point);
+  set3(wheel->contact_point, hit.point);
+  set3(wheel->contact_normal, normal);
+  set3(wheel->slip_velocity, slip);
+  wheel->depth = float(hit.depth);
+  wheel->on_ground = true;
+
+  const GroundTile& tile = terrain->tiles[terrain_tile_at(terrain, float(hit.point.x), float(hit.point.z))];
+  double mu = friction_at(tile.friction, float(dot(slip, slip))) * friction_factor;
+  TyreSpring spring = tyre_spring(hit.depth, tread);
+
+  // Friction across the slip while sliding, otherwise across the axle.
+  Vec3d dir = cross(normal, slip);
+  if (dot(dir, dir) < 1.0 / 1024) dir = cross(axle, normal);
+  double dir2 = dot(dir, dir);
+  if (dir2 > 0) dir = dir * (1 / std::sqrt(dir2));
+  dJointID joint = make_contact(wheel->body, nullptr, hit.point, normal, hit.depth, mu, spring.k, spring.c,
+                                dir2 > 0 ? &dir : nullptr);
+  dJointSetFeedback(joint, &wheel->feedback);
+
+  // Rolling resistance against the motion along the ground, fading out below 1 ft/s.
+  Vec3d v = to_vec(dBodyGetLinearVel(wheel->body));
+  v = v - normal * dot(v, normal);
+  double p = length(v);
+  float a, b;
+  roll_resist_at(tile.roll_resist, float(p), &a, &b);
+  double q = std::min(hit.depth / tread, 1.0);
+  double resist = a + (b - a) * q;
+  Vec3d direction = p > 1 ? v * (1 / p) : v;
+  dBodyAddForce(wheel->body, -resist * direction.x, -resist * direction.y, -resist * direction.z);
+  return true;
+}
+
+bool shape_ground_contacts(const Shape* shape, dBodyID body, const dReal* position, const dReal* rotation,
+                           const Terrain* terrain) {
+  if (!shape) return false;
+  bool touched = false;
+  for (int s = 0; s < shape->sphere_count; s++) {
+    const ShapeSphere& sphere = shape->spheres[s];
+    const Vec3d centre = world_point(position, rotation, sphere.centre);
+    const double radius = sphere.radius;
+    ContactHit hit = deepest_over_cells(terrain, centre, radius, [&](const GroundTriangle& triangle) {
+      return sphere_triangle(centre, radius, triangle);
+    });
+    if (!(hit.depth > 0)) continue;
+    make_contact(body, nullptr, hit.point, hit.normal, hit.depth, sphere.friction, SHAPE_GROUND_STIFFNESS,
+                 SHAPE_GROUND_DAMPING, nullptr);
+    touched = true;
+  }
+  return touched;
+}
+
+bool bike_ground_contacts(Bike* bike, const Terrain* terrain) {
+  float friction_factor = (bike->setup.options & OPTION_ARCADE) ? arcade_friction_factor(roll_angle(bike)) : 1.0f;
+  bool touched = wheel_ground_contact(terrain, &bike->front, friction_factor);
+  touched = wheel_ground_contact(terrain, &bike->rear, friction_factor) || touched;
+
+  bool body_touched = false;
+  bool rider_touched = false;
+  for (int part : {BODY_FRAME, BODY_STEERING, BODY_FORK_LOWER, BODY_SWINGARM, BODY_RIDER}) {
+    dBodyID body = bike->bodies[part];
+    if (shape_ground_contacts(bike->shapes[part], body, dBodyGetPosition(body), dBodyGetRotation(body), terrain)) {
+      body_touched = true;
+      if (part == BODY_RIDER) rider_touched = true;
+    }
+  }
+  // An upside-down rider hitting the ground at more than 5 ft/s, not crashed and not
+  // protected by a negative invulnerability counter, crashes: crash_start of the rider
+  // module is called here.
+  (void)rider_touched;
+  if (body_touched && !bike->touched_down) bike->touched_down = true;
+  return touched || body_touched;
+}
+
+bool sphere_sphere_contact(const ContactSphere& s1, const ContactSphere& s2, int mode, SphereContactResult* result) {
+  Vec3d d = s2.centre - s1.centre;
+  double distance2 = dot(d, d);
+  double reach = s1.radius + s2.radius;
+  if (distance2 >= reach * reach) return false;
+  if (!s1.body && !s2.body) return true;
+  double smaller = std::min(s1.radius, s2.radius);
+  // Centres (nearly) on top of each other give no usable normal.
+  if (distance2 < 1.0 / 256 && distance2 < smaller * smaller / 256) return true;
+  double distance = std::sqrt(distance2);
+  double depth = reach - distance;
+  Vec3d normal = d * (1 / distance);
+  Vec3d point = s1.centre + normal * (s1.radius - depth / 2);
+  if (result) *result = {point, normal, depth, point_velocity(s1.body, point)};
+  if (mode == SPHERE_REPORT) return true;
+
+  double k = sphere_contact_stiffness(s1.stiffness, s2.stiffness, depth);
+  double c = std::min(s1.damping, s2.damping);
+  double mu = std::min(s1.friction, s2.friction);
+  if (mode == SPHERE_JOINT) {
+    // The joint pushes its first body along the normal: the second sphere's body goes first,
+    // or the first body with the normal turned round when the second is static.
+    if (s2.body) {
+      make_contact(s2.body, s1.body, point, normal, depth, mu, k, c, nullptr);
+    } else {
+      make_contact(s1.body, nullptr, point, -normal, depth, mu, k, c, nullptr);
+    }
+  } else {
+    double closing = dot(point_velocity(s1.body, point) - point_velocity(s2.body, point), normal);
+    double force = std::clamp(c * closing + k * depth, -SPHERE_FORCE_LIMIT, SPHERE_FORCE_LIMIT);
+    Vec3d push = normal * force;
+    if (s2.body && dBodyIsEnabled(s2.body)) dBodyAddForceAtPos(s2.body, push.x, push.y, push.z, point.x, point.y, point.z);
+    if (s1.body && dBodyIsEnabled(s1.body)) {
+      dBodyAddForceAtPos(s1.body, -push.x, -push.y, -push.z, point.x, point.y, point.z);
+    }
+  }
+  return true;
+}
+
+bool torus_sphere_contact(const WheelState& wheel, const ContactSphere& sphere, int mode,
+                          SphereContactResult* result) {
+  const double ring = wheel.ring_radius;
+  const double tread = wheel.tread_radius;
+  Vec3d centre = to_vec(dBodyGetPosition(wheel.body));
+  Vec3d d = sphere.centre - centre;
+  double reach = ring + tread + sphere.radius;
+  if (dot(d, d) > reach * reach) return false;
+  const dReal* r = dBodyGetRotation(wheel.body);
+  Vec3d axle = {r[0], r[4], r[8]};
+  Vec3d in_plane = d - axle * dot(d, axle);
+  // A sphere on the axle line: use the first body axis that gives a usable direction.
+  for (int k = 0; dot(in_plane, in_plane) < 1e-12 && k < 3; k++) {
+    Vec3d axis = {r[k], r[4 + k], r[8 + k]};
+    in_plane = axis - axle * dot(axis, axle);
+  }
+  if (dot(in_plane, in_plane) < 1e-12) return false;
+  Vec3d tread_centre = centre + in_plane * (ring / length(in_plane));
+  ContactSphere tread_sphere = {tread_centre, tread, TREAD_FRICTION, TREAD_STIFFNESS, TREAD_DAMPING, wheel.body};
+  return sphere_sphere_contact(tread_sphere, sphere, mode, result);
+}
+
+int part_object_collision(Bike* bike, const Shape* shape, dBodyID object_body, const dReal* position,
+                          const dReal* rotation, int mode, bool touch_only) {
+  if (!shape) return 0;
+  const int sphere_mode = touch_only ? SPHERE_REPORT : mode;
+  const Vec3d object_pos = to_vec(position);
+  int mask = 0;
+
+  // Wheel tori first; the deepest touch drives and brakes a wheel that is off the ground.
+  WheelState* wheels[2] = {&bike->front, &bike->rear};
+  const int wheel_bits[2] = {PART_FRONT_WHEEL, PART_REAR_WHEEL};
+  for (int w = 0; w < 2; w++) {
+    WheelState* wheel = wheels[w];
+    Vec3d centre = to_vec(dBodyGetPosition(wheel->body));
+    double reach = wheel->ring_radius + wheel->tread_radius + shape->bounding_radius;
+    if (dot(centre - object_pos, centre - object_pos) >= reach * reach) continue;
+    SphereContactResult deepest = {};
+    bool touched = false;
+    for (int s = 0; s < shape->sphere_count; s++) {
+      const ShapeSphere& sphere = shape->spheres[s];
+      ContactSphere foreign = {world_point(position, rotation, sphere.centre), sphere.radius, sphere.friction,
+                               SHAPE_SPHERE_STIFFNESS, SHAPE_SPHERE_DAMPING, object_body};
+      SphereContactResult result = {};
+      if (!torus_sphere_contact(*wheel, foreign, sphere_mode, &result)) continue;
+      // A touch reported without a normal (coincident centres) still counts.
+      if (!touched || result.depth > deepest.depth) deepest = result;
+      touched = true;
+    }
+    if (!touched) continue;
+    mask |= wheel_bits[w];
+    if (!wheel->on_ground && deepest.depth > wheel->depth) {
+      // The normal points from the foreign sphere into the wheel, like a ground normal.
+      set3(wheel->contact_point, deepest.point);
+      set3(wheel->contact_normal, -deepest.normal);
+      set3(wheel->slip_velocity, deepest.velocity);
+      wheel->depth = float(deepest.depth);
+    }
+  }
+
+  struct Part {
+    int body;
+    int bit;
+  };
+  const Part parts[] = {{BODY_FRAME, PART_FRAME},       {BODY_STEERING, PART_STEERING},
+                        {BODY_FORK_LOWER, PART_FORK_LOWER}, {BODY_SWINGARM, PART_SWINGARM},
+                        {BODY_RIDER, PART_RIDER}};
+  for (const Part& part : parts) {
+    const Shape* own = bike->shapes[part.body];
+    if (!own) continue;
+    dBodyID body = bike->bodies[part.body];
+    const dReal* pos = dBodyGetPosition(body);
+    const dReal* rot = dBodyGetRotation(body);
+    Vec3d own_pos = to_vec(pos);
+    double reach = own->bounding_radius + shape->bounding_radius;
+    if (dot(own_pos - object_pos, own_pos - object_pos) >= reach * reach) continue;
+    bool touched = false;
+    for (int a = 0; a < own->sphere_count; a++) {
+      const ShapeSphere& mine = own->spheres[a];
+      ContactSphere s1 = {world_point(pos, rot, mine.centre), mine.radius, mine.friction, SHAPE_SPHERE_STIFFNESS,
+                          SHAPE_SPHERE_DAMPING, body};
+      for (int b = 0; b < shape->sphere_count; b++) {
+        const ShapeSphere& theirs = shape->spheres[b];
+        ContactSphere s2 = {world_point(position, rotation, theirs.centre), theirs.radius, theirs.friction,
+                            SHAPE_SPHERE_STIFFNESS, SHAPE_SPHERE_DAMPING, object_body};
+        if (sphere_sphere_contact(s1, s2, sphere_mode, nullptr)) touched = true;
+      }
+    }
+    if (touched) mask |= part.bit;
+  }
+  return mask;
+}
+
+int bike_bike_collision(Bike* a, Bike* b, int mode) {
+  const Vec3d frame_a = to_vec(dBodyGetPosition(a->bodies[BODY_FRAME]));
+  const Vec3d frame_b = to_vec(dBodyGetPosition(b->bodies[BODY_FRAME]));
+  const double reach = bike_reach(a, frame_a) + bike_reach(b, frame_b);
+  if (dot(frame_a - frame_b, frame_a - frame_b) >= reach * reach) return 0;
+
+  // A second pair touching a bike in the same step pushes by force instead of adding joints.
+  const int sphere_mode =
+      (a->last_bike_contact_tick == sim_tick || b->last_bike_contact_tick == sim_tick) ? SPHERE_FORCE : SPHERE_JOINT;
+  struct Part {
+    int body;
+    bool pushes;  // online, only a's front end pushes the replayed bike
+  };
+  const Part parts[] = {{BODY_FRONT_WHEEL, true}, {BODY_REAR_WHEEL, false}, {BODY_FRAME, false},
+                        {BODY_STEERING, true},    {BODY_FORK_LOWER, true},  {BODY_SWINGARM, false},
+                        {BODY_RIDER, false}};
+  int mask = 0;
+  bool front_hit = false;
+  for (const Part& part : parts) {
+    dBodyID body = a->bodies[part.body];
+    bool touch_only = part.pushes ? false : mode != 0;
+    int touched = part_object_collision(b, a->shapes[part.body], body, dBodyGetPosition(body),
+                                        dBodyGetRotation(body), sphere_mode, touch_only);
+    mask |= touched;
+    if (part.body == BODY_FRONT_WHEEL && touched) front_hit = true;
+  }
+  if (!mask) return 0;
+
+  const float speed_a = bike_frame_speed(a);
+  const float speed_b = bike_frame_speed(b);
+  if (front_hit && (mask & PART_FRONT_WHEEL)) {
+    // Front to front.
+    if (speed_a >= 10) raise_counter(a, 128);
+    if (speed_b >= 10) raise_counter(b, 128);
+  } else if (front_hit) {
+    // a rode into b.
+    if (!bike_crashed(b) && speed_b >= SLOW_SPEED) {
+      if (speed_a >= 10) raise_counter(a, 192);
+      lower_negative_counter(b, -640);
+    }
+  } else if (mask & (PART_FRONT_WHEEL | PART_FORK_LOWER)) {
+    // b rode into a.
+    if (!bike_crashed(a) && speed_a >= SLOW_SPEED) {
+      if (speed_b >= 10) raise_counter(b, 192);
+      lower_negative_counter(a, -640);
+    }
+  }
+  for (Bike* bike : {a, b}) {
+    bike->last_bike_contact_tick = sim_tick;
+    for (float& value : bike->gate_assist) value = 0;
+    if (bike->first_bike_contact_tick == -1) bike->first_bike_contact_tick = sim_tick;
+  }
+  return mask;
+}

@@ -1,0 +1,8 @@
+// Steering, suspension and stability of a bike: the lean measure the contacts, the stability
+// aids and the robots read.
+#pragma once
+
+#include "physics/bike.h"
+
+// Signed lean of the frame (rad): 0 upright, positive when the bike leans to its left.
+float roll_angle(const Bike* bike);
