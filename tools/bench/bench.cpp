@@ -12,6 +12,7 @@ const struct Mode {
   const char* about;
 } MODES[] = {
     {"vfs-index", bench_vfs_index, "file index over 10,000 loose files and 4 archives [scratch dir]"},
+    {"resting", bench_resting, "1, 10, 40 and 160 bikes resting on flat ground against bare world steps"},
     {"terrain", bench_terrain, "ground sampling and a full shading refresh [track dir, default rabbithill]"},
 };
 
