@@ -16,6 +16,7 @@
 #include "tests/support/temp_dir.h"
 #include "track/cameras.h"
 #include "track/lighting.h"
+#include "track/objects.h"
 #include "track/terrain.h"
 
 namespace {
@@ -27,7 +28,7 @@ std::vector<std::string>& console_lines() {
 
 // The file system sees a scratch home directory and the programs' directory with zzzz.saf;
 // the terrain is loaded once for all tests.
-struct Rabbithill : ::testing::Test {
+struct GeneratedRabbithill : ::testing::Test {
   static TempDir* home;
   static Terrain* terrain;
 
@@ -50,8 +51,8 @@ struct Rabbithill : ::testing::Test {
     delete home;
   }
 };
-TempDir* Rabbithill::home;
-Terrain* Rabbithill::terrain;
+TempDir* GeneratedRabbithill::home;
+Terrain* GeneratedRabbithill::terrain;
 
 std::string text_of(const char* name) {
   std::string text;
@@ -74,7 +75,7 @@ bool decodes(const std::string& name) {
          (chain.height & (chain.height - 1)) == 0;
 }
 
-TEST_F(Rabbithill, LoadsThroughTheGameReadersWithoutAComplaint) {
+TEST_F(GeneratedRabbithill, LoadsThroughTheGameReadersWithoutAComplaint) {
   std::string said;
   for (const std::string& line : console_lines()) said += line;
   EXPECT_EQ(said, "");
@@ -94,7 +95,7 @@ TEST_F(Rabbithill, LoadsThroughTheGameReadersWithoutAComplaint) {
   EXPECT_GE(tv_cameras.size(), 6u);
 }
 
-TEST_F(Rabbithill, HeightsLeaveRoomBelowTheRutsAndAboveTheJumps) {
+TEST_F(GeneratedRabbithill, HeightsLeaveRoomBelowTheRutsAndAboveTheJumps) {
   size_t samples = size_t(terrain->grid_size) * terrain->grid_size;
   float low = 1e9f, high = -1e9f;
   for (size_t k = 0; k < samples; k++) {
@@ -105,7 +106,7 @@ TEST_F(Rabbithill, HeightsLeaveRoomBelowTheRutsAndAboveTheJumps) {
   EXPECT_GE(terrain->max_height - high, 40.0f);
 }
 
-TEST_F(Rabbithill, TimingGatesFormARaceFromTheGateRoundTheLoop) {
+TEST_F(GeneratedRabbithill, TimingGatesFormARaceFromTheGateRoundTheLoop) {
   ASSERT_TRUE(timing_gates_read("@rabbithill/timing_gates"));
   ASSERT_TRUE(timing.present);
   ASSERT_EQ(timing.piece_count, 40);
@@ -174,7 +175,7 @@ struct Statue {
   char model[1024], texture[1024], shape[1024];
 };
 
-TEST_F(Rabbithill, EveryObjectRecordParsesAndNamesFilesThatExist) {
+TEST_F(GeneratedRabbithill, EveryObjectRecordParsesAndNamesFilesThatExist) {
   auto billboards = read_records<Billboard>(
       text_of("@rabbithill/billboards"), " [ %f %f %f ] %f %f %1023s %n", 6,
       [](const char* p, const char* f, Billboard* b, int* n) {
@@ -187,6 +188,16 @@ TEST_F(Rabbithill, EveryObjectRecordParsesAndNamesFilesThatExist) {
                                       });
   EXPECT_GT(billboards.size(), 50u);
   EXPECT_GT(statues.size(), 10u);
+  // The game's readers take every record.
+  objects_reset(terrain);
+  billboards_read("rabbithill");
+  statues_read("rabbithill");
+  EXPECT_EQ(track_objects.billboards.size(), billboards.size());
+  EXPECT_EQ(track_objects.statues.size(), statues.size());
+  flaggers_read("rabbithill", 256);
+  EXPECT_GE(track_objects.start_flagger.billboard, 0);
+  EXPECT_GE(track_objects.finish_flagger.billboard, 0);
+  EXPECT_GE(track_objects.course_flaggers.size(), 5u);
   std::set<std::string> pictures, files;
   for (const Billboard& b : billboards) {
     EXPECT_TRUE(b.x > 0 && b.x < terrain->extent && b.z > 0 && b.z < terrain->extent);
