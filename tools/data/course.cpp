@@ -89,11 +89,12 @@ std::vector<CourseFeature> loop_features() {
       {FEATURE_TABLETOP, "tabletop", 1, 110, tabletop(5.5f, 13, 40, 30)},
       {FEATURE_RHYTHM, "rhythm section", 3, 70, rhythm(6, 3.5f)},
       {FEATURE_TRIPLE, "triple", 5, 200, gap_jump(7.5f, 16, 13, 3)},
-      {FEATURE_DOUBLE, "double", 11, 35, gap_jump(6.0f, 14, 28, 2)},
+      {FEATURE_RHYTHM, "rollers", 11, 25, rhythm(3, 2.5f)},
       {FEATURE_WHOOPS, "whoops", 13, 60, whoops(12, 14, 1.8f)},
-      {FEATURE_STEP, "step-up", 15, 120, {{0, 0}, {14, 5}, {17, 4.5f}, {24, 0.5f}, {44, 0.5f}, {56, 7}, {90, 7}, {120, 0}}},
-      {FEATURE_TABLETOP, "big tabletop", 17, 150, tabletop(6.5f, 15, 50, 36)},
-      {FEATURE_DOUBLE, "back double", 17, 420, gap_jump(5.0f, 12, 24, 2)},
+      {FEATURE_DOUBLE, "double", 15, 60, gap_jump(6.0f, 14, 28, 2)},
+      {FEATURE_TABLETOP, "big tabletop", 17, 120, tabletop(6.5f, 15, 50, 36)},
+      {FEATURE_STEP, "step-up", 17, 300, {{0, 0}, {14, 5}, {17, 4.5f}, {24, 0.5f}, {44, 0.5f}, {56, 7}, {90, 7}, {120, 0}}},
+      {FEATURE_DOUBLE, "back double", 17, 460, gap_jump(5.0f, 12, 24, 2)},
   };
 }
 
@@ -198,12 +199,14 @@ void course_build(Course* course) {
   float total = 0;
   for (const Piece& p : pieces) total += p.length;
   course->loop_length = total;
-  int count = static_cast<int>(std::floor(total / COURSE_SAMPLE_STEP));
+  // A whole number of samples, so the step from the last sample back to the first is the same.
+  int count = static_cast<int>(std::lround(total / COURSE_SAMPLE_STEP));
+  float step = total / count;
   size_t piece = 0;
   float piece_start = 0;
   std::vector<float> lift(count, 0.0f);
   for (int k = 0; k < count; k++) {
-    float s = k * COURSE_SAMPLE_STEP;
+    float s = k * step;
     while (piece + 1 < pieces.size() && s >= piece_start + pieces[piece].length) {
       piece_start += pieces[piece].length;
       piece++;
@@ -250,14 +253,20 @@ void course_build(Course* course) {
     course->loop.push_back(q);
   }
 
+  course->straight_start.assign(n, 0);
+  course->straight_length.assign(n, 0);
+  float at = 0;
+  for (const Piece& p : pieces) {
+    if (!p.arc) {
+      course->straight_start[p.index] = at;
+      course->straight_length[p.index] = p.length;
+    }
+    at += p.length;
+  }
+
   // The profile: features on their straights, then rounded.
   for (const CourseFeature& f : course->features) {
-    float start = 0;
-    for (const Piece& p : pieces) {
-      if (!p.arc && p.index == f.segment) break;
-      start += p.length;
-    }
-    start += f.offset;
+    float start = course->straight_start[f.segment] + f.offset;
     for (int k = 0; k < count; k++) {
       float along = course->loop[k].s - start;
       lift[k] += keys_height(f.keys, along);
@@ -292,14 +301,7 @@ void course_build(Course* course) {
   }
 
   // The finish line lies on the finish straight (the last straight), 90 ft before its end.
-  float s = 0;
-  for (const Piece& p : pieces) {
-    if (!p.arc && p.index == n - 1) {
-      course->finish_s = s + p.length - 90;
-      break;
-    }
-    s += p.length;
-  }
+  course->finish_s = course->straight_start[n - 1] + course->straight_length[n - 1] - 90;
 }
 
 const CourseSample& course_at(const std::vector<CourseSample>& path, float s, bool closed) {

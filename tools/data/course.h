@@ -59,6 +59,8 @@ struct Course {
   std::vector<CourseSample> loop;   // closed: the last sample leads back to the first
   std::vector<CourseSample> start;  // from the gate line to where it joins the loop
   float loop_length;                // ft
+  std::vector<float> straight_start;   // per corner i: where the straight to corner i + 1 begins (ft)
+  std::vector<float> straight_length;  // and its length (ft)
   float gate_x, gate_z;             // centre of the gate line (ft)
   float finish_s;                   // position of the finish line along the loop (ft)
   int merge_index;                  // loop sample where the start straight ends

@@ -30,6 +30,17 @@ float hash01(int a, int b, int salt) {
   return (h & 0xffffff) / 16777216.0f;
 }
 
+// Smooth noise in 0..1 over tile coordinates, on a lattice of 10 tiles.
+float patch_noise(int tc, int tr) {
+  const int cell = 10;
+  int i = tc / cell, j = tr / cell;
+  float fx = (tc % cell) / static_cast<float>(cell), fz = (tr % cell) / static_cast<float>(cell);
+  fx = fx * fx * (3 - 2 * fx);
+  fz = fz * fz * (3 - 2 * fz);
+  float a = hash01(i, j, 7), b = hash01(i + 1, j, 7), c = hash01(i, j + 1, 7), d = hash01(i + 1, j + 1, 7);
+  return (a + (b - a) * fx) * (1 - fz) + (c + (d - c) * fx) * fz;
+}
+
 // Box filter, three passes, wrapping for the closed loop.
 void smooth(std::vector<float>* values, int radius, bool closed) {
   int n = static_cast<int>(values->size());
@@ -155,9 +166,9 @@ bool path_surface(const std::vector<CourseSample>& path, const PathProfile& prof
 }  // namespace
 
 float ground_natural_height(float x, float z) {
-  // Rabbit Hill in the north-east, a low knoll in the infield, and land rising to the field's
+  // Rabbit Hill in the north-east, whose flank the course climbs and rounds, a low knoll in the infield, and land rising to the field's
   // edges so the view ends in hills rather than a cliff.
-  float h = bump(x, z, 1150, 590, 150, 26) + bump(x, z, 640, 850, 90, 5) + bump(x, z, 150, 250, 220, 10);
+  float h = bump(x, z, 1200, 470, 130, 30) + bump(x, z, 640, 850, 90, 5) + bump(x, z, 150, 250, 220, 10);
   h += 1.4f * std::sin(x * 0.0061f + 0.7f) * std::cos(z * 0.0047f + 1.3f) + 0.6f * std::sin((x + 2 * z) * 0.011f + 0.4f);
   float edge = std::min(std::min(x, z), std::min(GROUND_EXTENT - x, GROUND_EXTENT - z));
   h += 14 * (1 - smoothstep(edge / 160));
@@ -225,9 +236,8 @@ void ground_build(const Course& course, Ground* ground) {
       } else if (edge < 2.5f + 2.0f * noise) {
         tile = TILE_DIRT;
       } else {
-        // Patches of the second grass at the scale of a few tiles.
-        float patch = std::sin(tc * 0.21f + std::sin(tr * 0.13f) * 2) + std::cos(tr * 0.17f + tc * 0.05f);
-        tile = patch + noise * 0.8f > 1.1f ? TILE_GRASS_ALT : TILE_GRASS;
+        // Patches of the second grass some 30 ft across, with ragged edges.
+        tile = patch_noise(tc, tr) + noise * 0.25f > 0.68f ? TILE_GRASS_ALT : TILE_GRASS;
       }
       ground->tilemap[static_cast<size_t>(tr) * GROUND_TILES + tc] = tile;
     }

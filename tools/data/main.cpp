@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!overview.empty()) {
-    std::vector<uint8_t> png = picture_png(picture_overview(course, ground, shading, 1024));
+    std::vector<uint8_t> png = picture_png(picture_overview(course, ground, shading, set, 1024));
     FILE* f = fopen(overview.c_str(), "wb");
     if (!f || fwrite(png.data(), 1, png.size(), f) != png.size() || fclose(f) != 0) {
       fprintf(stderr, "skorvan-data: can't write '%s'\n", overview.c_str());

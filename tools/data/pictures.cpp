@@ -414,7 +414,8 @@ Picture picture_track_map(const Course& course, const Ground& ground, int size) 
   return p;
 }
 
-Picture picture_overview(const Course& course, const Ground& ground, const std::vector<uint8_t>& shading, int size) {
+Picture picture_overview(const Course& course, const Ground& ground, const std::vector<uint8_t>& shading,
+                         const DataSet& set, int size) {
   Picture p = blank(size, size, 3);
   const int P = GROUND_SIZE;
   for (int y = 0; y < size; y++) {
@@ -429,6 +430,28 @@ Picture picture_overview(const Course& course, const Ground& ground, const std::
     }
   }
   float scale = size / GROUND_EXTENT;
+  // Objects as seen from above: tree crowns with a shadow to the north-west, banners, bales.
+  std::string text;
+  if (const DataFile* f = dataset_find(set, "rabbithill/billboards")) text.assign(f->bytes.begin(), f->bytes.end());
+  float x, h, z, height, aspect;
+  char name[1024];
+  int used = 0;
+  for (const char* at = text.c_str(); sscanf(at, " [ %f %f %f ] %f %f %1023s %n", &x, &h, &z, &height, &aspect, name, &used) == 6; at += used) {
+    float radius = height * aspect * 0.5f * scale;
+    if (strstr(name, "tree")) {
+      fill_ellipse(&p, (x - height * 0.45f) * scale, (z - height * 0.35f) * scale, radius, radius, 40, 55, 30);
+      fill_ellipse(&p, x * scale, z * scale, radius, radius, 45, 95, 35);
+      fill_ellipse(&p, (x + radius * 0.25f / scale) * scale, (z + radius * 0.25f / scale) * scale, radius * 0.6f, radius * 0.6f, 60, 120, 45);
+    } else {
+      fill_ellipse(&p, x * scale, z * scale, 2, 2, 230, 40, 30);
+    }
+  }
+  text.clear();
+  if (const DataFile* f = dataset_find(set, "rabbithill/statues")) text.assign(f->bytes.begin(), f->bytes.end());
+  char model[1024], texture[1024], shape[1024];
+  for (const char* at = text.c_str();
+       sscanf(at, " [ %f %f %f ] %f %1023s %1023s %1023s %n", &x, &h, &z, &height, model, texture, shape, &used) == 7; at += used)
+    fill_ellipse(&p, x * scale, z * scale, 1.5f, 1.5f, 225, 195, 110);
   const CourseSample& f = course_at(course.loop, course.finish_s, true);
   for (float u = -f.width * 0.5f; u <= f.width * 0.5f; u += 0.5f)
     fill_ellipse(&p, (f.x + f.dz * u) * scale, (f.z - f.dx * u) * scale, 1.2f, 1.2f, 255, 255, 255);

@@ -26,8 +26,10 @@ void pictures_add_assets(DataSet* set);
 
 // The HUD map: the field seen from above, x to the right and z downward, track opaque.
 Picture picture_track_map(const Course& course, const Ground& ground, int size);
-// A large shaded view of the whole field with the ground colours, shading and objects.
-Picture picture_overview(const Course& course, const Ground& ground, const std::vector<uint8_t>& shading, int size);
+// A large shaded view of the whole field with the ground colours, shading, the trees and
+// banners of the track's "billboards" and its hay bales.
+Picture picture_overview(const Course& course, const Ground& ground, const std::vector<uint8_t>& shading,
+                         const DataSet& set, int size);
 
 // PNG bytes of a picture (depth 1, 3 or 4).
 std::vector<uint8_t> picture_png(const Picture& picture);
