@@ -97,7 +97,7 @@ TEST(ContactGeometry, TorusTriangleMatchesSampling) {
   std::mt19937 rng(12345);
   const int angles = 3600;
   int seen[3] = {0, 0, 0};  // face, edge, corner results that touched
-  for (int n = 0; n < 300; n++) {
+  for (int n = 0; n < 150; n++) {
     GroundTriangle t = random_triangle(rng);
     Case place = Case(n % 3);
     Wheel wheel = place_wheel(rng, t, place);
@@ -163,17 +163,17 @@ TEST(ContactGeometry, TorusTriangleMatchesSampling) {
     }
   }
   // The placements reached every kind of contact several times.
-  EXPECT_GT(seen[FACE], 20);
-  EXPECT_GT(seen[EDGE], 20);
-  EXPECT_GT(seen[CORNER], 10);
+  EXPECT_GT(seen[FACE], 10);
+  EXPECT_GT(seen[EDGE], 10);
+  EXPECT_GT(seen[CORNER], 5);
 }
 
 TEST(ContactGeometry, SphereTriangleMatchesSampling) {
   std::mt19937 rng(777);
   std::uniform_real_distribution<double> sym(-1, 1), unit_range(0, 1);
-  const int edge_samples = 20000;
+  const int edge_samples = 5000;
   int seen[3] = {0, 0, 0};
-  for (int n = 0; n < 300; n++) {
+  for (int n = 0; n < 150; n++) {
     GroundTriangle t = random_triangle(rng);
     double radius = 0.2 + 0.5 * unit_range(rng);
     Vec3d centroid = (t.v[0] + t.v[1] + t.v[2]) * (1.0 / 3);
@@ -194,7 +194,7 @@ TEST(ContactGeometry, SphereTriangleMatchesSampling) {
     if (inside_by(t, foot, 1e-3)) {
       // Deepest sampled sphere surface point below the plane and over the face.
       double deepest = -std::numeric_limits<double>::infinity();
-      const int points = 20000;
+      const int points = 8000;
       for (int k = 0; k < points; k++) {
         // Fibonacci points cover the sphere evenly.
         double z = 1 - 2 * (k + 0.5) / points;
@@ -226,9 +226,9 @@ TEST(ContactGeometry, SphereTriangleMatchesSampling) {
       seen[corner ? CORNER : EDGE] += hit.depth > 0;
     }
   }
-  EXPECT_GT(seen[FACE], 20);
-  EXPECT_GT(seen[EDGE], 20);
-  EXPECT_GT(seen[CORNER], 10);
+  EXPECT_GT(seen[FACE], 10);
+  EXPECT_GT(seen[EDGE], 10);
+  EXPECT_GT(seen[CORNER], 5);
 }
 
 // A wheel standing on a flat triangle at height ring + tread - 0.1 sinks 0.1 into it; an axle
