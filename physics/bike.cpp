@@ -7,6 +7,9 @@
 
 #include "core/constants.h"
 #include "core/tick.h"
+#include "physics/drivetrain.h"
+#include "physics/setup.h"
+#include "physics/suspension.h"
 #include "physics/world.h"
 
 namespace {
@@ -238,8 +241,8 @@ Bike* bike_create(const char* model, int tag, const char* number, const char* ri
   init_wheel_state(&bike->rear, bike->bodies[BODY_REAR_WHEEL], info.rear_wheel);
   bike->engine_inertia = info.engine_inertia;
 
-  // The gate and lap lists and the setup defaults of a new bike are set here by the timing
-  // and setup modules.
+  // The gate and lap lists of a new bike are set here by the timing module.
+  setup_defaults(bike);
   bike->setup.rider_mass_distribution = RIDER_MASS_DISTRIBUTION_AT_CREATION;
 
   bike->total_mass = 0;
@@ -441,10 +444,11 @@ void bike_post_step(Bike* bike) {
   const float rear_brake = bike->controls.rear_brake;
   // Rider module: back up and dab when stopped (low_speed_aids_update), then the rider
   // springs (rider_springs_update).
-  // Suspension and steering module: fork and shock (suspension_update), then steering and
-  // stability (steering_update, or arcade_steering_update with arcade physics).
-  // Drivetrain module: engine, clutch, gearbox and brakes (drivetrain_update).
-  // Suspension and steering module: front wheel wobble damping (steering_damper).
+  suspension_update(bike);
+  // Suspension and steering module: steering and stability (steering_update, or
+  // arcade_steering_update with arcade physics).
+  drivetrain_update(bike);
+  steering_damper(bike);
 
   bike_correct_joint_drift(bike);
 
