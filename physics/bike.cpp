@@ -445,8 +445,8 @@ void bike_post_step(Bike* bike) {
   // Rider module: back up and dab when stopped (low_speed_aids_update), then the rider
   // springs (rider_springs_update).
   suspension_update(bike);
-  // Suspension and steering module: steering and stability (steering_update, or
-  // arcade_steering_update with arcade physics).
+  // Arcade physics replaces steering_update with a lean controller (arcade_steering_update).
+  steering_update(bike);
   drivetrain_update(bike);
   steering_damper(bike);
 

@@ -4,12 +4,24 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/constants.h"
+#include "physics/steering.h"
+#include "track/terrain.h"
+
 namespace {
 
 constexpr float AIR_FORCE = 82.4616928f;  // lbf: 14.7 psi on two 48 mm fork tubes
 constexpr float AIR_EXPONENT = 1.4f;
 constexpr float PUSH_SPEED = 100;  // motor target speed while pushing
 constexpr float TOP_OUT_RAMP = 32;  // full force after the first 1/32 of travel
+constexpr float QUARTER_TURN = 0.785398163f;  // full steering lock, rad
+constexpr float STEERING_GAIN = 1.5f;
+constexpr float SELF_CENTRING = 50;  // lbf·ft/rad with the front wheel unloaded
+constexpr float MIN_GRIP = 0.125f;
+constexpr float LEAN_RATE_OUT = 3.926991f;   // rad/s, 1.25 pi
+constexpr float LEAN_RATE_BACK = 9.817477f;  // rad/s, 3.125 pi: back towards upright
+constexpr float BUMP_STEPS = 128;  // invulnerability steps with no stability at all
+constexpr float BUMP_TORQUE = 200;
 
 float clampf(float v, float lo, float hi) { return std::min(std::max(v, lo), hi); }
 
@@ -32,7 +44,36 @@ void steering_axis(const BikeInfo& info, float a[3]) {
   for (int i = 0; i < 3; i++) a[i] = d[i] / n;
 }
 
+float front_grip(const dReal* centre) {
+  if (!steering_terrain) return 1;
+  const GroundTile& tile = steering_terrain->tiles[terrain_tile_at(steering_terrain, float(centre[0]), float(centre[2]))];
+  return std::max(tile.friction[0].coefficient, MIN_GRIP);
+}
+
+float front_height(const Bike* bike, const dReal* centre) {
+  float ground = steering_terrain ? terrain_height_at(steering_terrain, float(centre[0]), float(centre[2])) : 0;
+  return float(centre[1]) - ground - (bike->info.front_wheel.ring_radius + bike->info.front_wheel.tread_radius);
+}
+
+// How close the rider is to falling over at low speed: the steering against its lean limit.
+float lean_limit(float vw, float roll, float heading, float steer_angle, float lock) {
+  float u = clampf((vw - 5) / (15 - 5), 0, 1);
+  float lo = 0.25f * u * lock;
+  float hi = (0.625f * u + 0.125f) * lock;
+  float a, b;
+  if (roll >= 0) {
+    a = clampf((-heading - lo) / (hi - lo), 0, 1);
+    b = clampf((steer_angle - 0.2617994f) * 3.8197186f, 0, 1);
+  } else {
+    a = clampf((heading - lo) / (hi - lo), 0, 1);
+    b = clampf((steer_angle + 0.2617994f) * -3.8197186f, 0, 1);
+  }
+  return std::max(a, b);
+}
+
 }  // namespace
+
+const Terrain* steering_terrain = nullptr;
 
 float damping_force(float v, float hs_comp, float ls_comp_adj, float hs_reb, float ls_reb_adj) {
   if (v >= 0) {
@@ -121,4 +162,89 @@ void steering_damper(Bike* bike) {
   for (int i = 0; i < 3; i++) t[i] = (x[i] * spin - w[i]) * k;
   dBodyAddTorque(wheel, t[0], t[1], t[2]);
   dBodyAddTorque(bike->bodies[BODY_FRAME], -t[0], -t[1], -t[2]);
+}
+
+void steering_update(Bike* bike) {
+  bike->lean_limit = 0;
+  if (bike_crashed(bike)) return;
+  AppliedSetup& s = bike->setup;
+  const float steer = bike->controls.steer;
+  float fmax = s.max_steering_force;
+  float lo_limit = -fmax, hi_limit = fmax;
+  float rider_direct = s.steering_strength * steer;
+  float rider = rider_direct * s.direct_steering;
+
+  const WheelInfo& wheel = bike->info.front_wheel;
+  float vw = (wheel.ring_radius + wheel.tread_radius) * float(dJointGetHingeAngleRate(bike->joints[JOINT_FRONT_AXLE]));
+  float roll = roll_angle(bike);
+  float delta = float(dJointGetHingeAngle(bike->joints[JOINT_STEERING]));
+  float beta = steer_heading_angle(bike);
+
+  // Lock by speed, interpolated in 1/speed: full below the full-lock speed, restricted above
+  // the restricted-lock speed, and wider on slippery ground.
+  float hi = std::max(s.full_lock_speed + 1, s.restricted_lock_speed);
+  float e = clampf((1 / std::max(1.0f, vw) - 1 / hi) / (1 / s.full_lock_speed - 1 / hi), 0, 1);
+  const dReal* centre = dBodyGetPosition(bike->bodies[BODY_FRONT_WHEEL]);
+  float restricted = std::min(s.restricted_lock_angle / front_grip(centre), QUARTER_TURN);
+  float lock = restricted + (QUARTER_TURN - restricted) * e;
+  float height = front_height(bike, centre);
+  if (vw > 1 && height < 0.5f) {
+    // A wheel lifting off may turn further, up to full lock at 0.25 ft.
+    float lock2 = lock + (QUARTER_TURN - lock) * clampf(2 * height, 0, 1);
+    float beyond = 1.125f * lock2 + 0.015f;
+    if (beta > lock2) {
+      float g = clampf((beta - beyond) / (lock2 - beyond), 0, 1);
+      lo_limit = -fmax * (1.25f * g - 0.25f);
+    } else if (beta < -lock2) {
+      float g = clampf((-beta - beyond) / (lock2 - beyond), 0, 1);
+      hi_limit = fmax * (1.25f * g - 0.25f);
+    }
+  }
+
+  float stability;
+  bool front_rolling = bike->front.depth > 0 &&
+                       std::fabs(dJointGetHingeAngleRate(bike->joints[JOINT_FRONT_AXLE])) >= QUARTER_TURN;
+  if (!front_rolling) {
+    bike->land_damping = s.land_damping_factor;
+    stability = -SELF_CENTRING * delta;
+  } else {
+    dBodyID frame = bike->bodies[BODY_FRAME];
+    const dReal* av = dBodyGetAngularVel(frame);
+    dVector3 local;
+    dBodyVectorFromWorld(frame, av[0], av[1], av[2], local);
+    float roll_rate = float(local[2]);
+    float damp = roll_rate * s.roll_damping * bike->land_damping;
+    if (bike->land_damping > 1 && s.land_damping_falloff != 0) {
+      bike->land_damping = std::max(1.0f, bike->land_damping - (s.land_damping_factor - 1) * float(SIM_STEP) /
+                                                                   s.land_damping_falloff);
+    }
+    float level = roll * s.leveling;
+    float vf = bike_frame_speed(bike);
+    if (vf < s.slow_damping_speed) {
+      float k = s.slow_damping_factor + (1 - s.slow_damping_factor) * clampf(vf / s.slow_damping_speed, 0, 1);
+      damp *= k;
+      level *= k;
+    }
+    bool leaning_further = (roll_rate < 0 && roll < 0) || (roll_rate >= 0 && roll >= 0);
+    if (leaning_further && std::fabs(roll) > s.roll_limit_angle) {
+      damp *= (std::fabs(roll) - s.roll_limit_angle) * s.roll_limit_factor + 1;
+    }
+    stability = damp + level;
+    if (s.direct_steering < 1) {
+      // Lean steering: the steer input asks for a lean, reached at a bounded roll rate.
+      float q = (-steer * s.roll_limit_angle - roll) * 2.5f;
+      bool back = (roll >= 0 && q < 0) || (roll < 0 && q >= 0);
+      float cap = back ? LEAN_RATE_BACK : LEAN_RATE_OUT;
+      q = clampf(q, -cap, cap);
+      float lean = s.steering_strength * clampf(4 * (roll_rate - q + clampf(q - roll_rate, -0.125f, 0.125f)), -1, 1);
+      rider = rider_direct * s.direct_steering + lean * (1 - s.direct_steering);
+    }
+  }
+
+  if (bike->invulnerability > 0) {
+    float cap = BUMP_TORQUE * clampf((BUMP_STEPS - bike->invulnerability) / BUMP_STEPS, 0, 1);
+    stability = clampf(stability, -cap, cap);
+  }
+  apply_steering_torque(bike, clampf((stability + rider) * STEERING_GAIN, lo_limit, hi_limit));
+  bike->lean_limit = lean_limit(vw, roll, beta, delta, lock);
 }

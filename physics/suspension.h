@@ -4,6 +4,12 @@
 
 #include "physics/bike.h"
 
+struct Terrain;
+
+// The ground the steering lock reads (grip and height under the front wheel); set with the
+// track. Without one the lock takes full grip and a wheel on the ground.
+extern const Terrain* steering_terrain;
+
 // Damping force (lbf) at velocity v (ft/s, positive = extending) from the linear coefficients
 // and the signed low-speed offsets; always within 1/8..8 times the linear term, 0 at rest.
 float damping_force(float v, float hs_comp, float ls_comp_adj, float hs_reb, float ls_reb_adj);
@@ -26,5 +32,8 @@ void suspension_update(Bike* bike);
 float steer_heading_angle(const Bike* bike);
 // Torque (lbf·ft) about the steering axis: on the front wheel, the opposite on the frame.
 void apply_steering_torque(Bike* bike, float torque);
+// The rider's steering torque with the stability aids (leveling, roll damping, roll limit,
+// slow and landing damping, lean steering) and the steering lock by speed and grip.
+void steering_update(Bike* bike);
 // Damps every rotation of the front wheel except its spin.
 void steering_damper(Bike* bike);
