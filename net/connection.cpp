@@ -202,7 +202,10 @@ static void receive_all(NetClient& c) {
 void net_poll(NetClient& c) {
   if (!c.target[0]) return;
   if (c.socket < 0 && !open_connection(c)) return;
-  if (c.server_tick_estimate != 0) c.server_tick_estimate++;
+  if (c.server_tick_estimate != 0) {
+    c.server_tick_estimate =
+        static_cast<int32_t>(static_cast<uint32_t>(c.server_tick_estimate) + 1u);
+  }
   receive_all(c);
   if (c.socket < 0) return;  // a disconnect or redirect arrived
   file_send_poll(c);

@@ -263,7 +263,10 @@ static void take_clock(NetClient& c, const uint8_t* data) {
   const int32_t server_tick = static_cast<int32_t>(net_get32(data + 5));
   const uint32_t echo = net_get32(data + 9);
   int32_t* sim_tick = c.hooks.sim_tick;
-  if (echo != 0 && sim_tick) c.own_round_trip = *sim_tick - static_cast<int32_t>(echo);
+  if (echo != 0 && sim_tick) {
+    // Ticks wrap like the 32-bit counters they are; a hostile echo must not overflow.
+    c.own_round_trip = static_cast<int32_t>(static_cast<uint32_t>(*sim_tick) - echo);
+  }
   if (c.newest_server_tick == 0 && sim_tick) *sim_tick = server_tick;
   if (server_tick > c.newest_server_tick) {
     c.newest_server_tick = server_tick;
