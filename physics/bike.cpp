@@ -8,6 +8,7 @@
 #include "core/constants.h"
 #include "core/tick.h"
 #include "physics/drivetrain.h"
+#include "physics/rider.h"
 #include "physics/setup.h"
 #include "physics/suspension.h"
 #include "physics/world.h"
@@ -442,8 +443,8 @@ void bike_post_step(Bike* bike) {
   const float sit_dab = bike->controls.sit_dab;
   const float front_brake = bike->controls.front_brake;
   const float rear_brake = bike->controls.rear_brake;
-  // Rider module: back up and dab when stopped (low_speed_aids_update), then the rider
-  // springs (rider_springs_update).
+  // Rider module: back up and dab when stopped (low_speed_aids_update).
+  rider_springs_update(bike);
   suspension_update(bike);
   // Arcade physics replaces steering_update with a lean controller (arcade_steering_update).
   steering_update(bike);

@@ -1,7 +1,5 @@
 // Whole bikes on a flat field: dropped upright they settle on their wheels, dropped on their
 // side they rest on their shape spheres.
-// The suspension and rider springs are not part of these bikes, so the fork and shock rest
-// on their stops and the rider on its shape.
 #include <cmath>
 
 #include <gtest/gtest.h>

@@ -1,0 +1,67 @@
+// A bike ridden by its controls alone on a flat field: it leaves at full throttle, shifts up
+// with the automatic shift and its engine turns with the rear wheel through the gearing.
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "core/constants.h"
+#include "core/tick.h"
+#include "physics/bike.h"
+#include "physics/contact.h"
+#include "physics/drivetrain.h"
+#include "physics/world.h"
+#include "track/terrain.h"
+
+namespace {
+
+struct RideTest : ::testing::Test {
+  Terrain terrain{};
+  Bike* bike = nullptr;
+
+  void SetUp() override {
+    physics_world_create();
+    sim_tick = 0;
+    race_start_tick = 0;
+    // 2048 ft square, flat at 0.
+    ASSERT_TRUE(terrain_allocate(&terrain, 9, 4, 0, 0));
+    bike = bike_create("450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
+    // Start near the far +z edge so the ride towards -z has the whole field.
+    const float offset[3] = {1024, 0.05f, 1900};
+    bike_translate(bike, offset);
+  }
+  void TearDown() override {
+    bike_destroy(bike);
+    terrain_free(&terrain);
+  }
+  void step() {
+    bike_ground_contacts(bike, &terrain);
+    physics_world_step();
+    bike_post_step(bike);
+    sim_tick++;
+  }
+};
+
+TEST_F(RideTest, FullThrottleLeavesShiftsUpAndKeepsTheEngineGeared) {
+  bike->setup.options |= OPTION_AUTO_SHIFT;
+  bike->controls.throttle = 1;
+  bike->controls.clutch = 1;
+  float speed_at_2s = 0;
+  int highest_gear = 0;
+  for (int i = 0; i < 4 * TICKS_PER_SECOND; i++) {
+    step();
+    for (dBodyID body : bike->bodies) ASSERT_TRUE(std::isfinite(dBodyGetPosition(body)[1])) << "step " << i;
+    if (i == 2 * TICKS_PER_SECOND) speed_at_2s = bike_forward_speed_mph(bike);
+    highest_gear = std::max(highest_gear, bike->gear);
+  }
+  float speed = bike_forward_speed_mph(bike);
+  EXPECT_GT(speed_at_2s, 15);
+  EXPECT_GT(speed, speed_at_2s);
+  EXPECT_GE(highest_gear, 1);
+  // Upright and still on its wheels.
+  EXPECT_GT(dBodyGetRotation(bike->bodies[BODY_FRAME])[5], 0.9);
+  // rpm = wheel rate x total ratio, within the driveline's wind-up.
+  double wheel_rpm = dJointGetHingeAngleRate(bike->joints[JOINT_REAR_AXLE]) * total_ratio(bike) * RPM_PER_RAD_S;
+  EXPECT_NEAR(engine_rpm(bike), wheel_rpm, 0.05 * engine_rpm(bike));
+}
+
+}  // namespace
