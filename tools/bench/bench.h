@@ -9,3 +9,6 @@ int bench_terrain(int argc, char** argv);
 // N = 1, 10, 40 and 160 bikes resting on flat ground: microseconds per bike-step with
 // contacts and post-step, against bare world steps of the same bodies and joints.
 int bench_resting(int argc, char** argv);
+// Full-throttle runs from rest per engine class (0-30, 0-60 mph, top speed) and braking from
+// 40 mph on a flat field.
+int bench_ride(int argc, char** argv);
