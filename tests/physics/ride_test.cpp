@@ -65,3 +65,52 @@ TEST_F(RideTest, FullThrottleLeavesShiftsUpAndKeepsTheEngineGeared) {
 }
 
 }  // namespace
+
+namespace {
+
+// Fork and swing arm positions after the bike settles at rest (ft, rad; more negative = more sag).
+struct Sag {
+  double fork, swingarm;
+};
+
+struct SagTest : RideTest {
+  Sag settle() {
+    for (int i = 0; i < 2 * TICKS_PER_SECOND; i++) step();
+    return {dJointGetSliderPosition(bike->joints[JOINT_FORK]), dJointGetHingeAngle(bike->joints[JOINT_SWINGARM])};
+  }
+};
+
+TEST_F(SagTest, StifferSpringsAndMorePreloadSitHigher) {
+  const BikeInfo& info = bike->info;
+  struct Case {
+    const char* what;
+    void (*soften)(Bike*, const BikeInfo&);
+    void (*stiffen)(Bike*, const BikeInfo&);
+  } cases[] = {
+      {"fork spring", [](Bike* b, const BikeInfo& i) { b->setup.fork_spring_k = i.fork_spring_min; },
+       [](Bike* b, const BikeInfo& i) { b->setup.fork_spring_k = i.fork_spring_max; }},
+      {"fork preload", [](Bike* b, const BikeInfo& i) { b->setup.fork_preload = i.fork_preload_min; },
+       [](Bike* b, const BikeInfo& i) { b->setup.fork_preload = i.fork_preload_max; }},
+      {"shock spring", [](Bike* b, const BikeInfo& i) { b->setup.shock_spring_k = i.shock_spring_min; },
+       [](Bike* b, const BikeInfo& i) { b->setup.shock_spring_k = i.shock_spring_max; }},
+      {"shock preload", [](Bike* b, const BikeInfo& i) { b->setup.shock_preload = i.shock_preload_min; },
+       [](Bike* b, const BikeInfo& i) { b->setup.shock_preload = i.shock_preload_max; }},
+  };
+  const float offset[3] = {1024, 0.05f, 1900};
+  for (const Case& c : cases) {
+    AppliedSetup defaults = bike->setup;
+    c.soften(bike, info);
+    Sag soft = settle();
+    bike_reset(bike);
+    bike_translate(bike, offset);
+    bike->setup = defaults;
+    c.stiffen(bike, info);
+    Sag stiff = settle();
+    bike_reset(bike);
+    bike_translate(bike, offset);
+    bike->setup = defaults;
+    EXPECT_GT(stiff.fork + stiff.swingarm, soft.fork + soft.swingarm + 0.005) << c.what;
+  }
+}
+
+}  // namespace
