@@ -2,34 +2,12 @@
 // no input may lead to an index outside the tables.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
 
-#include "files/vfs.h"
 #include "race/timing.h"
-
-namespace {
-
-std::string home_dir() {
-  static std::string dir;
-  if (dir.empty()) {
-    char pattern[] = "/tmp/sk_fuzz_timingXXXXXX";
-    dir = mkdtemp(pattern) ? pattern : "/tmp";
-    const char* dirs[] = {dir.c_str()};
-    vfs_set_search_dirs(dirs, 1);
-  }
-  return dir;
-}
-
-}  // namespace
+#include "tools/fuzz/fuzz_input_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path = home_dir() + "/timing_gates";
-  FILE* out = fopen(path.c_str(), "wb");
-  if (!out) return 0;
-  fwrite(data, 1, size, out);
-  fclose(out);
+  if (!fuzz_write_input("timing_gates", data, size)) return 0;
   timing_gates_read("@timing_gates");
 
   // Ride every checkpoint in lap order for a few laps, with one skipped now and then.
