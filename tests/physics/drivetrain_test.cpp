@@ -8,17 +8,11 @@
 #include "core/constants.h"
 #include "core/tick.h"
 #include "physics/world.h"
+#include "tests/physics/one_bike_test.h"
 
 namespace {
 
-struct DrivetrainTest : ::testing::Test {
-  Bike* bike = nullptr;
-  void SetUp() override {
-    physics_world_create();
-    sim_tick = 1;
-    bike = bike_create("450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
-  }
-  void TearDown() override { bike_destroy(bike); }
+struct DrivetrainTest : OneBikeTest {
   void set_rpm(float rpm) { bike->engine_speed = float(rpm / RPM_PER_RAD_S); }
   // Torque about the rear wheel's axle that one drivetrain update puts on it.
   double wheel_torque() {

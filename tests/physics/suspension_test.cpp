@@ -8,6 +8,7 @@
 
 #include "core/tick.h"
 #include "physics/world.h"
+#include "tests/physics/one_bike_test.h"
 
 namespace {
 
@@ -28,14 +29,7 @@ TEST(DampingForce, LowSpeedOffsetStaysWithinAnEighthAndEightTimesTheLinearTerm) 
   }
 }
 
-struct SuspensionTest : ::testing::Test {
-  Bike* bike = nullptr;
-  void SetUp() override {
-    physics_world_create();
-    sim_tick = 1;
-    bike = bike_create("450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
-  }
-  void TearDown() override { bike_destroy(bike); }
+struct SuspensionTest : OneBikeTest {
 };
 
 TEST_F(SuspensionTest, ForkForceFromAirSpringAndTopOutRamp) {
