@@ -1,0 +1,655 @@
+// The race session: reset (riders of the lineup onto the start gate of the loaded track) and the
+// per-step driver of bikes, contacts, physics, timing, start gate and demos.
+#include "core/session.h"
+
+#include <ode/ode.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "core/command_line.h"
+#include "core/console.h"
+#include "core/game.h"
+#include "core/loading.h"
+#include "core/settings.h"
+#include "core/tick.h"
+#include "core/track_load.h"
+#include "files/memory.h"
+#include "physics/bike.h"
+#include "physics/contact.h"
+#include "physics/shape.h"
+#include "physics/world.h"
+#include "platform/vant.h"
+#include "race/race.h"
+#include "replay/bike_state.h"
+#include "replay/demo.h"
+#include "replay/history.h"
+#include "track/objects.h"
+
+Session session;
+
+namespace {
+
+// Gate pieces are 33.75 degrees from their fallen pose while upright.
+constexpr double GATE_TILT = 0.5890486;  // rad
+constexpr double GATE_TEST_SECONDS = 10;  // the gate moves and is tested this long after the start
+constexpr double GATE_ACCELERATION = 32;  // angle units per s²
+constexpr float GATE_SPEED_MAX = 8;
+constexpr float GATE_ROW_SPACING = 10;  // ft between rows behind a piece
+constexpr float OBJECT_REACH = 6;       // ft around a bike's frame searched for objects
+constexpr float PUT_DOWN_STEP = 0.25f;  // ft
+constexpr int PUT_DOWN_TRIES = 4096;
+constexpr int32_t WATCH_DELAY = 127;    // ticks watchers see the race late
+
+// Graphics names of the roster, kept for the life of the program.
+struct RosterNames {
+  std::string rider, head, bike, wheels;
+};
+
+struct Roster {
+  RosterEntry entries[ROSTER_SIZE];
+  RosterNames names[ROSTER_SIZE];
+  Roster() {
+    struct Group {
+      const char* personality;
+      const char* models[5];
+      int counts[5];
+    };
+    const Group groups[4] = {
+        {"rook", {"kx125", "yz125", "cr125", "rm125", nullptr}, {5, 5, 5, 5, 0}},
+        {"wren", {"crf250", "kx250f", "rmz250", "yz250f", "yz250f_se(2006)"}, {5, 5, 4, 5, 1}},
+        {"rook", {"crf250", "kx250f", "rmz250", "yz250f", "yz250f_se(2006)"}, {5, 5, 4, 5, 1}},
+        {"finch", {"crf250", "kx250f", "yz250f", "rmz250", nullptr}, {5, 5, 5, 5, 0}},
+    };
+    int i = 0;
+    for (const Group& group : groups) {
+      for (int m = 0; m < 5; m++) {
+        for (int k = 0; k < group.counts[m]; k++, i++) {
+          const std::string alt = i % 2 ? "-alt2" : "-alt1";
+          names[i] = {"@rider_body" + alt + ".png", "@rider_head" + alt + ".png",
+                      "@" + std::string(group.models[m]) + alt + ".png", "@wheels" + alt + ".png"};
+          entries[i] = {20 + i, group.personality, group.models[m], names[i].rider.c_str(),
+                        names[i].head.c_str(), names[i].bike.c_str(), names[i].wheels.c_str()};
+        }
+      }
+    }
+  }
+};
+
+const Roster& roster() {
+  static const Roster table;
+  return table;
+}
+
+Bike*& slot_bike(int slot) { return game.slot_bike[slot]; }
+
+const dReal* frame_position(const Bike* bike) { return dBodyGetPosition(bike->bodies[BODY_FRAME]); }
+
+// The rotation of a statue as the contact code takes it (3 rows of 4).
+void statue_rotation(const Statue& statue, dMatrix3 out) {
+  for (int row = 0; row < 3; row++) {
+    for (int col = 0; col < 3; col++) out[row * 4 + col] = statue.orientation[row * 3 + col];
+    out[row * 4 + 3] = 0;
+  }
+}
+
+int gate_piece_of_statue(int32_t statue) {
+  for (int i = 0; i < session.piece_count; i++) {
+    if (session.pieces[i].statue == statue) return i;
+  }
+  return -1;
+}
+
+// Statues already tested against the current bike this step (one stamp per statue).
+std::vector<uint32_t> statue_stamps;
+uint32_t stamp_now = 0;
+
+// A bike against the statues of the object cells around its frame; a statue that spans
+// several cells is tested once.
+void object_contacts(Bike* bike) {
+  const float extent = track_terrain.extent;
+  if (!(extent > 0)) return;
+  auto cell = [extent](double v) {
+    return std::clamp(int(std::floor((v / extent - 0.125) * 4.0 / 3.0 * OBJECT_BUCKETS)), 0, OBJECT_BUCKETS - 1);
+  };
+  const dReal* p = frame_position(bike);
+  const int c0 = cell(p[0] - OBJECT_REACH), c1 = cell(p[0] + OBJECT_REACH);
+  const int r0 = cell(p[2] - OBJECT_REACH), r1 = cell(p[2] + OBJECT_REACH);
+  if (statue_stamps.size() < track_objects.statues.size()) statue_stamps.resize(track_objects.statues.size(), 0);
+  if (++stamp_now == 0) {
+    std::fill(statue_stamps.begin(), statue_stamps.end(), 0);
+    stamp_now = 1;
+  }
+  for (int r = r0; r <= r1; r++) {
+    for (int c = c0; c <= c1; c++) {
+      for (int32_t i : track_objects.statue_buckets[r][c]) {
+        if (statue_stamps[size_t(i)] == stamp_now) continue;
+        statue_stamps[size_t(i)] = stamp_now;
+        const Statue& statue = track_objects.statues[size_t(i)];
+        const dReal position[3] = {statue.x, statue.y, statue.z};
+        dMatrix3 rotation;
+        statue_rotation(statue, rotation);
+        int touched = part_object_collision(bike, static_cast<const Shape*>(statue.shape), nullptr, position,
+                                            rotation, SPHERE_JOINT, false);
+        const int piece = gate_piece_of_statue(i);
+        if (touched && piece >= 0) session.pieces[piece].last_contact = sim_tick;
+      }
+    }
+  }
+}
+
+// A replayed bike only touches the gate: the touch stops the piece.
+void gate_touch(Bike* bike) {
+  for (int k = 0; k < session.piece_count; k++) {
+    GatePiece& piece = session.pieces[k];
+    const Statue& statue = track_objects.statues[size_t(piece.statue)];
+    if (!statue.shape) continue;
+    const dReal position[3] = {statue.x, statue.y, statue.z};
+    dMatrix3 rotation;
+    statue_rotation(statue, rotation);
+    if (part_object_collision(bike, static_cast<const Shape*>(statue.shape), nullptr, position, rotation,
+                              SPHERE_REPORT, true))
+      piece.last_contact = sim_tick;
+  }
+}
+
+bool gate_testing(int32_t start) {
+  return start * SIM_STEP + GATE_TEST_SECONDS >= sim_tick * SIM_STEP;
+}
+
+// Bikes in a list sorted by descending frame speed (stable, so equal speeds keep slot order).
+void sort_by_speed(Bike** bikes, int count) {
+  std::stable_sort(bikes, bikes + count,
+                   [](const Bike* a, const Bike* b) { return bike_frame_speed(a) > bike_frame_speed(b); });
+}
+
+Bike* step_list[SLOT_COUNT];
+Bike* candidate_list[SLOT_COUNT];
+int candidate_slots[SLOT_COUNT];
+
+void collisions_offline() {
+  int count = 0;
+  for (int slot = 0; slot < SLOT_COUNT; slot++) {
+    Bike* bike = slot_bike(slot);
+    if (!bike) continue;
+    step_list[count++] = bike;
+    if (game.slot_kind[slot] == SLOT_REPLAY) continue;
+    bike_ground_contacts(bike, &track_terrain);
+    object_contacts(bike);
+  }
+  if (gate_testing(race_start_tick)) {
+    for (int slot = 0; slot < SLOT_COUNT; slot++) {
+      if (slot_bike(slot) && game.slot_kind[slot] == SLOT_REPLAY) gate_touch(slot_bike(slot));
+    }
+  }
+  sort_by_speed(step_list, count);
+  for (int i = 0; i < count; i++) {
+    for (int j = i + 1; j < count; j++) bike_bike_collision(step_list[i], step_list[j], 0);
+  }
+}
+
+bool grace_passed() {
+  return (sim_tick - race_start_tick) * SIM_STEP >= session.grace_seconds;
+}
+
+bool no_gate_yet(int slot) { return gates_passed(race_entrants[slot].timing) == 0; }
+
+void collisions_connected() {
+  const bool has_slot = session.race_slot != NO_RACE_SLOT;
+  Bike* own = has_slot ? slot_bike(session.race_slot) : nullptr;
+  const bool judge = own && race.order_count > 1 && grace_passed();
+  const bool own_out = judge && (rider_finished(session.race_slot) || no_gate_yet(session.race_slot) ||
+                                 session_off_pace(session.race_slot));
+  int count = 0;
+  for (int slot = 0; slot < SLOT_COUNT; slot++) {
+    Bike* bike = slot_bike(slot);
+    if (!bike || game.slot_kind[slot] != SLOT_REPLAY) continue;
+    if (slot != session.race_slot && race_entrants[slot].net_state_tick <= sim_tick - TICKS_PER_SECOND) continue;
+    if (judge && !own_out && (rider_finished(slot) || no_gate_yet(slot) || session_off_pace(slot))) continue;
+    candidate_slots[count] = slot;
+    candidate_list[count++] = bike;
+  }
+  if (!has_slot && gate_testing(race_start_tick + WATCH_DELAY)) {
+    for (int i = 0; i < count; i++) gate_touch(candidate_list[i]);
+  }
+  if (!own) return;
+  object_contacts(own);
+  sort_by_speed(candidate_list, count);
+  for (int i = 0; i < count; i++) {
+    Bike* other = candidate_list[i];
+    if (other == own) continue;
+    if (bike_bike_collision(own, other, 1)) bike_knockback_start(other);
+    if (other->knockback > 0.25f) {
+      bike_ground_contacts(other, &track_terrain);
+      object_contacts(other);
+    }
+  }
+}
+
+void gate_motion() {
+  const int32_t start = race_start_tick + (session.connected && session.race_slot == NO_RACE_SLOT ? WATCH_DELAY : 0);
+  if (!gate_testing(start)) return;
+  for (int k = 0; k < session.piece_count; k++) {
+    GatePiece& piece = session.pieces[k];
+    if (sim_tick < start) {
+      piece.angle = 1;
+      piece.speed = 0;
+    } else if (piece.angle > 0) {
+      if (piece.last_contact == sim_tick) {
+        piece.speed = 0;
+      } else {
+        piece.speed = std::min(piece.speed + float(GATE_ACCELERATION * SIM_STEP), GATE_SPEED_MAX);
+        piece.angle = std::max(piece.angle - float(SIM_STEP) * piece.speed, 0.0f);
+      }
+    }
+    // The upright orientation turned about the piece's own x axis.
+    const double t = piece.angle * GATE_TILT;
+    const float c = float(std::cos(t)), s = float(std::sin(t));
+    const float tilt[9] = {1, 0, 0, 0, c, s, 0, -s, c};
+    Statue& statue = track_objects.statues[size_t(piece.statue)];
+    for (int row = 0; row < 3; row++) {
+      for (int col = 0; col < 3; col++) {
+        float sum = 0;
+        for (int k2 = 0; k2 < 3; k2++) sum += piece.base[row * 3 + k2] * tilt[k2 * 3 + col];
+        statue.orientation[row * 3 + col] = sum;
+      }
+    }
+  }
+}
+
+RaceContext race_context() {
+  RaceContext context;
+  context.sim_tick = sim_tick;
+  context.connected = session.connected;
+  context.has_race_slot = session.connected && session.race_slot != NO_RACE_SLOT;
+  context.track_name = track_current;
+  context.calendar_time = time(nullptr);
+  return context;
+}
+
+void timing_step(int slot, Bike* bike) {
+  const dReal* wheel = dBodyGetPosition(bike->bodies[BODY_FRONT_WHEEL]);
+  GateStep step = race_gate_progress(slot, float(wheel[0]), float(wheel[2]), sim_tick);
+  // Racing-line bookkeeping of a counted gate joins here with the robots' lines.
+  if (step.accepted) race_order_update(race_context());
+}
+
+// Adds the start gate pieces of the timing file as track objects; the reset stands them up.
+void gate_pieces_build() {
+  session.piece_count = 0;
+  for (int i = 0; i < timing.piece_count; i++) {
+    const StartGatePiece& p = timing.pieces[i];
+    GatePiece& piece = session.pieces[session.piece_count++];
+    const float ground = terrain_height_at(&track_terrain, p.object_x, p.object_z);
+    piece.statue = statue_add(p.object_x, p.object_y - ground, p.object_z, p.angle, p.model.c_str(),
+                              p.texture.c_str(), p.shape.c_str());
+    Statue& statue = track_objects.statues[size_t(piece.statue)];
+    statue.y = p.object_y;
+    // Upright about the vertical: the piece's x axis (cos a, 0, -sin a), y up.
+    const float c = std::cos(p.angle), s = std::sin(p.angle);
+    const float base[9] = {c, 0, s, 0, 1, 0, -s, 0, c};
+    std::copy(base, base + 9, piece.base);
+    std::copy(base, base + 9, statue.orientation);
+    statue.facing_scale = 0;
+    piece.angle = 1;
+    piece.speed = 0;
+    piece.last_contact = -1;
+  }
+}
+
+// The height-field sample under a point (clamped to the field).
+float ground_sample(float x, float z) {
+  const Terrain& t = track_terrain;
+  const int last = t.grid_size - 1;
+  const int col = std::clamp(int(std::floor(x / t.spacing)), 0, last);
+  const int row = std::clamp(int(std::floor(z / t.spacing)), 0, last);
+  return t.heights[size_t(row) * size_t(t.grid_size) + size_t(col)];
+}
+
+void clear_forces(Bike* bike) {
+  for (dBodyID body : bike->bodies) {
+    dBodySetForce(body, 0, 0, 0);
+    dBodySetTorque(body, 0, 0, 0);
+  }
+}
+
+// Lowers the bike onto the ground at (x, z) facing yaw: from the height-field value under it,
+// raised in small steps while any part still touches the ground.
+void put_down(Bike* bike, float x, float z, float yaw) {
+  float height = ground_sample(x, z);
+  for (int i = 0; i < PUT_DOWN_TRIES; i++, height += PUT_DOWN_STEP) {
+    bike_reset(bike);
+    bike_rotate(bike, yaw);
+    const float offset[3] = {x, height, z};
+    bike_translate(bike, offset);
+    const bool touching = bike_ground_contacts(bike, &track_terrain);
+    dJointGroupEmpty(contact_group);
+    clear_forces(bike);
+    if (!touching) break;
+  }
+  for (WheelState* wheel : {&bike->front, &bike->rear}) wheel->depth = 0;
+}
+
+struct Rider {
+  const char* model;
+  const char* number;
+  const char* name;
+  const char* textures[4];
+  const char* personality;
+  SlotKind kind;
+};
+
+bool robot_used[ROSTER_SIZE];
+
+// The next unused robot of the shuffled roster whose model contains filter (any when null).
+int next_robot(const char* filter) {
+  for (int pass = 0; pass < 2; pass++) {
+    for (int k = 0; k < ROSTER_SIZE; k++) {
+      const int position = session.roster_order[k];
+      if (robot_used[position]) continue;
+      if (filter && !strstr(robot_roster(position).model, filter)) continue;
+      robot_used[position] = true;
+      return position;
+    }
+    // Every matching robot rides already: they start over.
+    for (int k = 0; k < ROSTER_SIZE; k++) {
+      if (!filter || strstr(robot_roster(k).model, filter)) robot_used[k] = false;
+    }
+  }
+  return -1;
+}
+
+// Who rides in a slot for its lineup value; false when the slot stays empty.
+bool choose_rider(int value, Rider* rider, char number_text[16]) {
+  int robot = -1;
+  switch (value) {
+    case LINEUP_PLAYER: {
+      const BikeSetup& setup = settings.setup;
+      *rider = {setup.bike, setup.number, setup.name,
+                {setup.rider_texture, setup.head_texture, setup.bike_texture, setup.wheel_texture},
+                nullptr, SLOT_LOCAL};
+      return true;
+    }
+    case LINEUP_ROBOT: robot = next_robot(nullptr); break;
+    case LINEUP_ROBOT_125: robot = next_robot("125"); break;
+    case LINEUP_ROBOT_250: robot = next_robot("250"); break;
+    default:
+      if (value >= LINEUP_ROBOT_NUMBER + 20 && value < LINEUP_ROBOT_NUMBER + 20 + ROSTER_SIZE)
+        robot = value - LINEUP_ROBOT_NUMBER - 20;
+      break;
+  }
+  // Demo riders (0) and server riders (5) come with demo playback and the network client.
+  if (robot < 0) return false;
+  const RosterEntry& entry = robot_roster(robot);
+  snprintf(number_text, 16, "%d", entry.number);
+  *rider = {entry.model, number_text, "Roborider",
+            {entry.rider_texture, entry.head_texture, entry.bike_texture, entry.wheels_texture},
+            session.practice ? "tester" : entry.personality, SLOT_ROBOT};
+  return true;
+}
+
+void load_bike(int slot) {
+  Rider rider;
+  char number_text[16];
+  game.slot_kind[slot] = SLOT_REPLAY;
+  if (!choose_rider(session.lineup[slot], &rider, number_text)) return;
+  const GatePlace place = session_gate_place(slot);
+  Bike* bike = bike_create(rider.model, slot, rider.number, rider.textures[0], rider.textures[1],
+                           rider.textures[2], rider.textures[3]);
+  if (!bike) return;
+  // Engine sound state joins here with the engine sound.
+  put_down(bike, place.x, place.z, place.yaw);
+  slot_bike(slot) = bike;
+  game.slot_kind[slot] = rider.kind;
+  snprintf(session.player_name[slot], sizeof session.player_name[slot], "%.255s", rider.name);
+  session.personality[slot] = rider.personality;
+  if (rider.kind == SLOT_LOCAL) {
+    race.penalty_countdown = 0;
+    const dReal* p = frame_position(bike);
+    race.start_position[0] = float(p[0]);
+    race.start_position[1] = float(p[1]);
+    race.start_position[2] = float(p[2]);
+  } else if (rider.kind == SLOT_REPLAY) {
+    for (dBodyID body : bike->bodies) dBodySetKinematic(body);
+  }
+  race_entrant_add(slot, rider.kind, bike->number, bike->info.name);
+}
+
+}  // namespace
+
+const RosterEntry& robot_roster(int position) { return roster().entries[position]; }
+
+double session_random_u() { return (session.random() & 0x7fffffffu) * (1.0 / 2147483648.0); }
+double session_random_r() { return (session.random() & 0xffffffu) * (1.0 / 16777216.0); }
+
+GatePlace session_gate_place(int slot) {
+  if (session.piece_count > 0) {
+    const StartGatePiece& piece = timing.pieces[slot % session.piece_count];
+    const float row = float(slot / session.piece_count);
+    const float along = (row + 0.0625f) * GATE_ROW_SPACING;
+    return {piece.x + std::sin(piece.angle) * along, piece.z + std::cos(piece.angle) * along, piece.angle};
+  }
+  const float half = track_terrain.extent / 2;
+  return {half + 5.0f * float(slot), half, 0};
+}
+
+bool session_off_pace(int slot) {
+  const RiderTiming& rider = race_entrants[slot].timing;
+  const int32_t n = gates_passed(rider);
+  for (int32_t g = std::max(1, n - 3); g <= n; g++) {
+    int32_t b = race.start_tick;
+    for (int32_t i = g - 1; i >= std::max(0, g - 3); i--) {
+      if (gate_tick(rider, i) >= 0) {
+        b = gate_tick(rider, i);
+        break;
+      }
+    }
+    int32_t c = sim_tick;
+    for (int32_t i = g; i < n; i++) {
+      if (gate_tick(rider, i) >= 0) {
+        c = gate_tick(rider, i);
+        break;
+      }
+    }
+    for (int k = 0; k < race.order_count; k++) {
+      const RiderTiming& leader = race_entrants[race.order[k].slot].timing;
+      if (gates_passed(leader) <= g) continue;
+      const int32_t from = gate_tick(leader, g - 1), to = gate_tick(leader, g);
+      if (from < 0 || to < 0) continue;
+      if (c * SIM_STEP >= b * SIM_STEP + session.off_pace_factor * (to - from) * SIM_STEP + session.grace_seconds)
+        return true;
+      break;
+    }
+  }
+  return false;
+}
+
+void session_free_bikes() {
+  vant_log("Deallocating bikes\n");
+  for (int slot = 0; slot < SLOT_COUNT; slot++) {
+    if (slot_bike(slot)) bike_destroy(slot_bike(slot));
+    slot_bike(slot) = nullptr;
+    game.slot_kind[slot] = SLOT_REPLAY;
+  }
+  race_entrants_clear();
+  race.order_count = 0;
+  vant_log("Finished deallocating bikes\n");
+}
+
+bool session_reset(const int* lineup, bool playback, bool record, int32_t duration_ticks, int32_t laps,
+                   int line_set) {
+  (void)record;
+  (void)line_set;
+  // The points series' pending event is finished here once points series exist.
+  loading_message("Resetting...");
+  vant_log("Resetting\n");
+
+  session.random.seed(uint32_t(sim_tick));
+  for (int i = 0; i < ROSTER_SIZE; i++) session.roster_order[i] = i;
+  for (int j = ROSTER_SIZE - 1; j >= 1; j--) {
+    const uint32_t r = session.random();
+    std::swap(session.roster_order[j], session.roster_order[(r / 65536) % uint32_t(j)]);
+  }
+
+  loading_message_logged("Remembering lines");
+  // Saving the robots' racing lines joins here with the robots.
+  if (!playback) demo_play_close();
+  loading_done("Remembering lines");
+
+  if (demo_recording()) demo_record_finish();
+  loading_message_logged("Cleaning up");
+  session_free_bikes();
+  loading_done("Cleaning up");
+
+  sim_tick = 0;
+  session.start_ready_tick = START_READY_TICK;
+  race_start_tick = race_start_tick_for(session_random_u());
+  session.erosion_rate = start_options.erode_rate;
+  session.time_trial = lineup == nullptr;
+  session.race_slot = NO_RACE_SLOT;
+  session.connected = false;
+  session.grace_seconds = 10;
+  session.off_pace_factor = 1.5;
+  history_clear_all();
+
+  const char* track = settings.track;
+  if (vant_name_compare(track, track_current) != 0 || !track_current[0] || session.reload_requested) {
+    session.reload_requested = false;
+    if (track_current[0]) track_free();
+    if (!track_load(track)) {
+      game.track_loaded = false;
+      game.view_mode = VIEW_NO_TRACK;
+      session.piece_count = 0;
+      return false;
+    }
+    gate_pieces_build();
+  }
+  game.track_loaded = true;
+
+  if (session.time_trial) {
+    race.best_lap = race.last_lap = 0;
+    std::fill(session.lineup, session.lineup + SLOT_COUNT, 0);
+    session.lineup[0] = LINEUP_PLAYER;
+    sim_tick = int32_t(300 / SIM_STEP);
+  } else {
+    std::copy(lineup, lineup + SLOT_COUNT, session.lineup);
+  }
+
+  int viewed = -1;
+  for (int slot = 0; slot < SLOT_COUNT; slot++) {
+    if (session.lineup[slot] != 0 && viewed < 0) viewed = slot;
+  }
+  if (viewed < 0) {
+    viewed = 0;
+    if (!demo_playing()) session.lineup[0] = LINEUP_ROBOT;
+  }
+  bool player_seen = false;
+  for (int slot = 0; slot < SLOT_COUNT; slot++) {
+    if (session.lineup[slot] != LINEUP_PLAYER) continue;
+    if (player_seen) {
+      session.lineup[slot] = 0;
+    } else {
+      player_seen = true;
+      viewed = slot;
+    }
+  }
+  game.viewed_slot = viewed;
+
+  // Reading the racing lines of the line set joins here with the robots.
+
+  std::fill(robot_used, robot_used + ROSTER_SIZE, false);
+  race_entrants_clear();
+  for (int slot = 0; slot < SLOT_COUNT; slot++) {
+    loading_progress("Loading bikes");
+    load_bike(slot);
+  }
+  loading_done("Loading bikes");
+  history_clear_all();
+  // Starting a demo recording and the roost particle pool join here with their parts.
+
+  race_reset(duration_ticks, laps, race_start_tick);
+  for (int k = 0; k < session.piece_count; k++) {
+    session.pieces[k].angle = 1;
+    session.pieces[k].speed = 0;
+    session.pieces[k].last_contact = -1;
+  }
+  gate_motion();
+
+  const char* before = "";
+  const double delay = loading_max_delay(&before);
+  vant_log("Max loading delay was %f (%s)\n", delay, before ? before : "");
+
+  race_order_update(race_context());
+  if (!slot_bike(game.viewed_slot) && race.order_count > 0) game.viewed_slot = race.order[0].slot;
+  dJointGroupEmpty(contact_group);
+  game.sim_tick = uint32_t(sim_tick);
+  game.race_start_tick = uint32_t(race_start_tick);
+  working_set_adjust();
+  return true;
+}
+
+void session_step() {
+  if (!track_current[0]) return;
+  const bool watching = session.connected && session.race_slot == NO_RACE_SLOT;
+
+  // Replayed slots take their pose from the state history.
+  const int32_t replay_tick = watching ? sim_tick - WATCH_DELAY : sim_tick;
+  for (int slot = 0; slot < SLOT_COUNT; slot++) {
+    Bike* bike = slot_bike(slot);
+    if (!bike || game.slot_kind[slot] != SLOT_REPLAY) continue;
+    history_apply(slot, bike, bike_pack_ranges(*bike, track_terrain), replay_tick);
+  }
+  // Time-trial lap ends join here with the time trial.
+
+  if (session.connected)
+    collisions_connected();
+  else
+    collisions_offline();
+  // Roost emission joins here with ground erosion and roost.
+
+  physics_world_step();
+  // Ground erosion under the bikes joins here with ground erosion.
+
+  for (int slot = 0; slot < SLOT_COUNT; slot++) {
+    Bike* bike = slot_bike(slot);
+    if (!bike) continue;
+    const SlotKind kind = game.slot_kind[slot];
+    // SLOT_ROBOT: the auto pilot joins here with the robots.
+    if (session.connected && kind == SLOT_REPLAY) bike_knockback_tick(bike);
+    if (session.connected && kind == SLOT_LOCAL) {
+      const dReal* p = frame_position(bike);
+      if (race_false_start_step(float(p[0]), float(p[1]), float(p[2]), sim_tick).hold) {
+        RiderControls& c = bike->controls;
+        c.front_brake = 1;
+        c.rear_brake = 1;
+        c.back_up = 0;
+        c.clutch = 0;
+        c.throttle = 0;
+        c.sit_dab = 1;
+      }
+    }
+    bike_post_step(bike);
+    if (!session.connected || kind == SLOT_LOCAL) timing_step(slot, bike);
+    RaceEntrant& entrant = race_entrants[slot];
+    entrant.crashed = bike_crashed(bike);
+    if (kind == SLOT_REPLAY) {
+      const HistoryRing& ring = history_rings[slot];
+      entrant.newest_state_tick = ring.entries[ring.head].tick;
+    }
+  }
+  // Roost particles move here with roost.
+
+  gate_motion();
+
+  const int32_t before = sim_tick;
+  sim_tick++;
+  if (session.connected && before % 512 == 510) race_order_update(race_context());
+
+  if (demo_recording()) demo_record_step(sim_tick, false);
+  if (demo_playing()) demo_read_ahead(&sim_tick);
+  game.sim_tick = uint32_t(sim_tick);
+}

@@ -1,0 +1,91 @@
+// The race session: the riders of the lineup on the start gate of the loaded track, the start
+// gate pieces, the session's random generator, and the step that advances everything by one
+// SIM_STEP.
+#pragma once
+
+#include <cstdint>
+#include <random>
+
+#include "core/constants.h"
+#include "race/timing.h"
+
+struct Bike;
+
+// Lineup request values, one per start slot.
+constexpr int LINEUP_DEMO = 0;         // the next rider of the demo being played, else empty
+constexpr int LINEUP_PLAYER = 1;       // the player; only the first one counts
+constexpr int LINEUP_ROBOT = 2;        // the next robot of the shuffled roster
+constexpr int LINEUP_ROBOT_125 = 3;    // the next robot on a 125
+constexpr int LINEUP_ROBOT_250 = 4;    // the next robot on a 250 four-stroke
+constexpr int LINEUP_SERVER = 5;       // a rider the server announced
+constexpr int LINEUP_ROBOT_NUMBER = 1000;  // plus n: the robot with race number n
+
+constexpr int ROSTER_SIZE = 80;
+struct RosterEntry {
+  int number;
+  const char* personality;  // auto-pilot personality
+  const char* model;
+  const char* rider_texture;
+  const char* head_texture;
+  const char* bike_texture;
+  const char* wheels_texture;
+};
+// The robots by roster position (race numbers 20-99 in order).
+const RosterEntry& robot_roster(int position);
+
+// One start gate piece: a track object that stands before the start and falls after it.
+struct GatePiece {
+  int32_t statue;        // index in the track's statues
+  float base[9];         // upright orientation, row-major
+  float angle;           // 1 = up, 0 = down
+  float speed;           // of the fall, angle units per s
+  int32_t last_contact;  // tick a bike last touched it, -1 = never
+};
+
+// Ticks before the start from which robots prepare for it.
+constexpr int32_t START_READY_TICK = 640;
+// Slot value of "no race slot" (the client only watches).
+constexpr int NO_RACE_SLOT = SLOT_COUNT;
+
+struct Session {
+  std::mt19937 random;  // seeded by session_reset with sim_tick
+  int roster_order[ROSTER_SIZE];  // shuffled roster positions
+  int lineup[SLOT_COUNT];         // what each slot was asked for
+  const char* personality[SLOT_COUNT];  // robots' auto-pilot personality
+  char player_name[SLOT_COUNT][256];
+  bool time_trial;
+  int32_t start_ready_tick;
+  int erosion_rate;  // "--erode" value x 1024; -1 until a server sends one
+  bool practice;     // every robot is a "tester"
+  bool reload_requested;
+  // Connection: offline unless the network client says otherwise.
+  bool connected;
+  int race_slot;  // NO_RACE_SLOT = none
+  double grace_seconds;     // after the start before off-pace riders are left out
+  double off_pace_factor;   // times the leader's segment time
+  int piece_count;
+  GatePiece pieces[START_GATE_PIECE_MAX];
+};
+extern Session session;
+
+// u in [0, 1) and r in [0, 1) from the next number of the session generator.
+double session_random_u();
+double session_random_r();
+
+// Starts a new race (see the reset order in session.cpp). lineup null = a time trial. Returns
+// false when the track could not be loaded; the session then has no track.
+bool session_reset(const int* lineup, bool playback, bool record, int32_t duration_ticks,
+                   int32_t laps, int line_set);
+// Frees every bike of the session.
+void session_free_bikes();
+// Advances the session by one SIM_STEP.
+void session_step();
+
+// Where slot s stands on the gate: position (x, z) and yaw.
+struct GatePlace {
+  float x, z, yaw;
+};
+GatePlace session_gate_place(int slot);
+
+// The off-pace rule for a rider at its current gates (connected sessions and visibility).
+bool session_off_pace(int slot);

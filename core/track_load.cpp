@@ -1,0 +1,134 @@
+// Loading one track directory in order: digest of the ground files, lighting, ground, decals,
+// timing gates, flaggers, billboards, statues, map, statue buckets, shape digests, cameras.
+#include "core/track_load.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/console.h"
+#include "core/loading.h"
+#include "files/vfs.h"
+#include "physics/shape.h"
+#include "platform/vant.h"
+#include "race/timing.h"
+#include "track/cameras.h"
+#include "track/lighting.h"
+#include "track/objects.h"
+#include "track/track_list.h"
+
+Terrain track_terrain;
+char track_current[TRACK_NAME_SIZE];
+char track_display_name[TRACK_NAME_SIZE];
+uint8_t track_digest[DIGEST_SIZE];
+int track_render_method = 1;
+
+namespace {
+
+// The roost particle pool's billboards, made with every track load.
+constexpr int ROOST_BILLBOARDS = 2000;
+
+std::string track_path(const char* dir, const char* name) {
+  return std::string("@") + dir + "/" + name;
+}
+
+// Feeds a file's contents (after decompression) into the digest in 1024-byte blocks; a missing
+// file adds nothing.
+void digest_file(Digest* digest, const std::string& path) {
+  VfsFile* file = vfs_open(path.c_str(), "rb");
+  if (!file) return;
+  uint8_t block[1024];
+  int n;
+  while ((n = vfs_read(file, block, sizeof block)) > 0) digest_update(digest, block, size_t(n));
+  vfs_close(file);
+}
+
+const void* load_statue_shape(const char* name, float* bounding_radius) {
+  Shape* shape = shape_load(name);
+  if (shape) *bounding_radius = shape->bounding_radius;
+  return shape;
+}
+
+// The object lists and timing data of a track that failed to load, or of the freed one.
+void forget_objects() {
+  timing_clear();
+  for (Statue& statue : track_objects.statues) shape_free(static_cast<Shape*>(const_cast<void*>(statue.shape)));
+  objects_reset(nullptr);
+  tv_cameras.clear();
+}
+
+}  // namespace
+
+bool track_load(const char* dir) {
+  forget_objects();
+  int listed = track_list_find(dir);
+  snprintf(track_display_name, sizeof track_display_name, "%s",
+           listed >= 0 ? track_names[size_t(listed)].c_str() : dir);
+
+  loading_message_logged_reset("Scanning");
+  Digest digest;
+  digest_init(&digest);
+  for (const char* name : {"terrain.hf", "terrain.png", "texturelist", "tilemap", "tileinfo"})
+    digest_file(&digest, track_path(dir, name));
+
+  const std::string root = std::string("@") + dir;
+  if (debug_level >= 1) vant_log("Loading '%s'\n", root.c_str());
+  lighting_read(track_path(dir, "lighting").c_str());
+
+  if (!terrain_load(&track_terrain, root.c_str(), track_render_method)) {
+    forget_objects();
+    track_current[0] = 0;
+    return false;
+  }
+  // Decals close the ground's loading: they are laid onto its texture.
+  objects_reset(&track_terrain);
+  decals_read(dir, track_terrain.use_normal_map);
+  decal_buckets_build(track_terrain.extent);
+
+  const std::string gates = track_path(dir, "timing_gates");
+  digest_file(&digest, gates);
+  timing_gates_read(gates.c_str());
+
+  for (int i = 0; i < ROOST_BILLBOARDS; i++) billboard_add(0, 0, 0, 1, 1, "");
+
+  loading_message_logged("Loading flaggers");
+  flaggers_read(dir, timing.checkpoint_count);
+  objects_mark_track_start();
+
+  loading_message_logged("Loading billboards");
+  billboards_read(dir);
+
+  digest_file(&digest, track_path(dir, "statues"));
+  loading_message_logged("Loading statues");
+  statue_set_shape_loader(load_statue_shape);
+  statues_read(dir);
+
+  loading_message_logged("Loading map");
+  map_load(dir);
+  statue_buckets_build(track_terrain.extent);
+
+  // Each distinct shape file once, in statue order.
+  std::vector<std::string> shapes;
+  for (const Statue& statue : track_objects.statues) {
+    if (statue.shape_name.empty()) continue;
+    bool seen = false;
+    for (const std::string& s : shapes) seen = seen || s == statue.shape_name;
+    if (seen) continue;
+    shapes.push_back(statue.shape_name);
+    digest_file(&digest, statue.shape_name);
+  }
+  memcpy(track_digest, digest_final(&digest), DIGEST_SIZE);
+
+  cameras_read(&track_terrain, track_path(dir, "cameras").c_str());
+  snprintf(track_current, sizeof track_current, "%s", dir);
+  return true;
+}
+
+void track_free() {
+  vant_log("Deallocating track\n");
+  forget_objects();
+  terrain_free(&track_terrain);
+  track_current[0] = 0;
+  vant_log("Finished deallocating track\n");
+}

@@ -1,0 +1,170 @@
+// skorvan-sim: loads a track through the game's own session code, puts a lineup on the start
+// gate, runs the session step as fast as it can and prints what every rider did.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <ode/ode.h>
+
+#include "core/command_line.h"
+#include "core/console.h"
+#include "core/game.h"
+#include "core/session.h"
+#include "core/settings.h"
+#include "core/tick.h"
+#include "core/track_load.h"
+#include "files/vfs.h"
+#include "physics/bike.h"
+#include "physics/world.h"
+#include "race/race.h"
+#include "track/track_list.h"
+
+namespace {
+
+struct SimOptions {
+  const char* track = "rabbithill";
+  int robots = 1;
+  bool human = false;
+  int laps = 3;
+  double minutes = 0;
+  double seconds = 20;
+  unsigned seed = 0;
+  double erode = 0;
+  bool practice = false;
+  bool learn = true;
+};
+
+void usage() {
+  fprintf(stderr,
+          "usage: skorvan-sim [--track NAME] [--robots N] [--human] [--laps N] [--minutes M]\n"
+          "                   [--seconds S] [--seed N] [--erode RATE] [--practice] [--learn|--nolearn]\n"
+          "                   [--debug]\n");
+}
+
+bool parse(int argc, char** argv, SimOptions* o) {
+  for (int i = 1; i < argc; i++) {
+    const char* a = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    auto need = [&]() {
+      if (!value) fprintf(stderr, "%s needs a value\n", a);
+      i++;
+      return value != nullptr;
+    };
+    if (!strcmp(a, "--track")) {
+      if (!need()) return false;
+      o->track = value;
+    } else if (!strcmp(a, "--robots")) {
+      if (!need()) return false;
+      o->robots = atoi(value);
+    } else if (!strcmp(a, "--laps")) {
+      if (!need()) return false;
+      o->laps = atoi(value);
+    } else if (!strcmp(a, "--minutes")) {
+      if (!need()) return false;
+      o->minutes = atof(value);
+    } else if (!strcmp(a, "--seconds")) {
+      if (!need()) return false;
+      o->seconds = atof(value);
+    } else if (!strcmp(a, "--seed")) {
+      if (!need()) return false;
+      o->seed = unsigned(strtoul(value, nullptr, 10));
+    } else if (!strcmp(a, "--erode")) {
+      if (!need()) return false;
+      o->erode = atof(value);
+    } else if (!strcmp(a, "--human")) {
+      o->human = true;
+    } else if (!strcmp(a, "--practice")) {
+      o->practice = true;
+    } else if (!strcmp(a, "--learn")) {
+      o->learn = true;
+    } else if (!strcmp(a, "--nolearn")) {
+      o->learn = false;
+    } else if (!strcmp(a, "--debug")) {
+      debug_level = 1;
+    } else {
+      usage();
+      return false;
+    }
+  }
+  const int riders = o->robots + (o->human ? 1 : 0);
+  if (o->robots < 0 || riders < 1 || riders > SLOT_COUNT || o->laps < 0 || o->minutes < 0 || o->seconds <= 0) {
+    fprintf(stderr, "riders must be 1 to %d, laps, minutes and seconds not negative\n", SLOT_COUNT);
+    return false;
+  }
+  return true;
+}
+
+const char* kind_name(SlotKind kind) {
+  switch (kind) {
+    case SLOT_LOCAL: return "human";
+    case SLOT_ROBOT: return "robot";
+    default: return "replay";
+  }
+}
+
+int race_position(int slot) {
+  for (int i = 0; i < race.order_count; i++) {
+    if (race.order[i].slot == slot) return i + 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SimOptions o;
+  if (!parse(argc, argv, &o)) return 1;
+  vfs_file_list();
+  track_list_scan();
+  settings_reset();
+  start_options_reset();
+  snprintf(settings.track, sizeof settings.track, "%s", o.track);
+  start_options.erode_rate = int(o.erode * 1024);
+  start_options.practice = o.practice;
+  start_options.learn = o.learn;
+  session.practice = o.practice;
+  physics_world_create();
+  game_reset();
+
+  int lineup[SLOT_COUNT] = {};
+  int slot = 0;
+  if (o.human) lineup[slot++] = LINEUP_PLAYER;
+  for (int i = 0; i < o.robots; i++) lineup[slot++] = LINEUP_ROBOT;
+  sim_tick = int32_t(o.seed);  // the session generator is seeded with the clock
+  if (!session_reset(lineup, false, false, int32_t(o.minutes * 60 * TICKS_PER_SECOND), o.laps, 1)) {
+    fprintf(stderr, "can't load track '%s'\n", o.track);
+    return 1;
+  }
+  printf("track %s, %d pieces on the start gate, gate drops at %.3f s\n", track_current, session.piece_count,
+         race_start_tick * SIM_STEP);
+  if (o.robots > 0) printf("robots have no auto pilot yet: they stand where they were placed\n");
+  if (o.human) printf("the human rider gets no input here: it stands where it was placed\n");
+  if (o.erode > 0) printf("ground erosion is not built yet: --erode changes nothing\n");
+
+  const int32_t steps = int32_t(o.seconds * TICKS_PER_SECOND);
+  const auto wall_start = std::chrono::steady_clock::now();
+  for (int32_t i = 0; i < steps && !race.results_final; i++) session_step();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+
+  printf("slot kind   number bike              laps best      total     crashes pos  x         y         z\n");
+  for (int s = 0; s < SLOT_COUNT; s++) {
+    const Bike* bike = game.slot_bike[s];
+    if (!bike) continue;
+    const RiderTiming& timing = race_entrants[s].timing;
+    const int32_t gates = gates_passed(timing);
+    const int32_t last = gates > 0 ? gate_tick(timing, gates - 1) : -1;
+    const int32_t total = last >= 0 ? last - race.start_tick : 0;
+    const dReal* p = dBodyGetPosition(bike->bodies[BODY_FRAME]);
+    printf("%-4d %-6s %-6s %-17s %-4d %-9s %-9s %-7d %-4d %-9.3f %-9.3f %-9.3f\n", s, kind_name(game.slot_kind[s]),
+           bike->number, bike->info.name, laps_completed(timing), race_time_text(best_lap(timing)).c_str(),
+           race_time_text(total).c_str(), bike->crash_count, race_position(s), p[0], p[1], p[2]);
+  }
+  const double simulated = (sim_tick - 0) * SIM_STEP;
+  printf("simulated %.3f s, wall %.3f s, %.1f steps per second\n", simulated, wall,
+         wall > 0 ? double(steps) / wall : 0.0);
+  session_free_bikes();
+  track_free();
+  physics_world_destroy();
+  return 0;
+}
