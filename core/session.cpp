@@ -278,23 +278,14 @@ void timing_step(int slot, Bike* bike) {
   if (step.accepted) race_order_update(race_context());
 }
 
-// Adds the start gate pieces of the timing file as track objects; the reset stands them up.
+// The start gate pieces of the loaded track's timing file, standing up.
 void gate_pieces_build() {
-  session.piece_count = 0;
+  session.piece_count = timing.piece_count;
   for (int i = 0; i < timing.piece_count; i++) {
-    const StartGatePiece& p = timing.pieces[i];
-    GatePiece& piece = session.pieces[session.piece_count++];
-    const float ground = terrain_height_at(&track_terrain, p.object_x, p.object_z);
-    piece.statue = statue_add(p.object_x, p.object_y - ground, p.object_z, p.angle, p.model.c_str(),
-                              p.texture.c_str(), p.shape.c_str());
-    Statue& statue = track_objects.statues[size_t(piece.statue)];
-    statue.y = p.object_y;
-    // Upright about the vertical: the piece's x axis (cos a, 0, -sin a), y up.
-    const float c = std::cos(p.angle), s = std::sin(p.angle);
-    const float base[9] = {c, 0, s, 0, 1, 0, -s, 0, c};
-    std::copy(base, base + 9, piece.base);
-    std::copy(base, base + 9, statue.orientation);
-    statue.facing_scale = 0;
+    GatePiece& piece = session.pieces[i];
+    piece.statue = track_gate_statues[i];
+    const Statue& statue = track_objects.statues[size_t(piece.statue)];
+    std::copy(statue.orientation, statue.orientation + 9, piece.base);
     piece.angle = 1;
     piece.speed = 0;
     piece.last_contact = -1;
@@ -319,7 +310,9 @@ void clear_forces(Bike* bike) {
 
 // Lowers the bike onto the ground at (x, z) facing yaw: from the height-field value under it,
 // raised in small steps while any part still touches the ground.
-void put_down(Bike* bike, float x, float z, float yaw) {
+}  // namespace
+
+void session_put_down(Bike* bike, float x, float z, float yaw) {
   float height = ground_sample(x, z);
   for (int i = 0; i < PUT_DOWN_TRIES; i++, height += PUT_DOWN_STEP) {
     bike_reset(bike);
@@ -333,6 +326,8 @@ void put_down(Bike* bike, float x, float z, float yaw) {
   }
   for (WheelState* wheel : {&bike->front, &bike->rear}) wheel->depth = 0;
 }
+
+namespace {
 
 struct Rider {
   const char* model;
@@ -402,7 +397,7 @@ void load_bike(int slot) {
                            rider.textures[2], rider.textures[3]);
   if (!bike) return;
   // Engine sound state joins here with the engine sound.
-  put_down(bike, place.x, place.z, place.yaw);
+  session_put_down(bike, place.x, place.z, place.yaw);
   slot_bike(slot) = bike;
   game.slot_kind[slot] = rider.kind;
   snprintf(session.player_name[slot], sizeof session.player_name[slot], "%.255s", rider.name);

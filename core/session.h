@@ -87,5 +87,9 @@ struct GatePlace {
 };
 GatePlace session_gate_place(int slot);
 
+// Lowers a bike onto the ground at (x, z) facing yaw: from the height-field value under it,
+// raised by 0.25 ft while any part still touches the ground.
+void session_put_down(Bike* bike, float x, float z, float yaw);
+
 // The off-pace rule for a rider at its current gates (connected sessions and visibility).
 bool session_off_pace(int slot);

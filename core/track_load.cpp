@@ -2,6 +2,8 @@
 // timing gates, flaggers, billboards, statues, map, statue buckets, shape digests, cameras.
 #include "core/track_load.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -23,6 +25,7 @@ char track_current[TRACK_NAME_SIZE];
 char track_display_name[TRACK_NAME_SIZE];
 uint8_t track_digest[DIGEST_SIZE];
 int track_render_method = 1;
+int32_t track_gate_statues[START_GATE_PIECE_MAX];
 
 namespace {
 
@@ -58,10 +61,29 @@ void forget_objects() {
   tv_cameras.clear();
 }
 
+// Each start gate piece is a track object standing upright where the timing file puts it.
+void add_gate_pieces() {
+  for (int i = 0; i < timing.piece_count; i++) {
+    const StartGatePiece& p = timing.pieces[i];
+    const float ground = terrain_height_at(&track_terrain, p.object_x, p.object_z);
+    track_gate_statues[i] = statue_add(p.object_x, p.object_y - ground, p.object_z, p.angle, p.model.c_str(),
+                                       p.texture.c_str(), p.shape.c_str());
+    Statue& statue = track_objects.statues[size_t(track_gate_statues[i])];
+    statue.y = p.object_y;
+    // Upright about the vertical whatever the ground: x axis (cos a, 0, -sin a), y up.
+    const float c = std::cos(p.angle), s = std::sin(p.angle);
+    const float base[9] = {c, 0, s, 0, 1, 0, -s, 0, c};
+    std::copy(base, base + 9, statue.orientation);
+    statue.facing_scale = 0;
+  }
+}
+
 }  // namespace
 
 bool track_load(const char* dir) {
   forget_objects();
+  statue_set_shape_loader(load_statue_shape);
+  objects_reset(&track_terrain);
   int listed = track_list_find(dir);
   snprintf(track_display_name, sizeof track_display_name, "%s",
            listed >= 0 ? track_names[size_t(listed)].c_str() : dir);
@@ -76,19 +98,18 @@ bool track_load(const char* dir) {
   if (debug_level >= 1) vant_log("Loading '%s'\n", root.c_str());
   lighting_read(track_path(dir, "lighting").c_str());
 
-  if (!terrain_load(&track_terrain, root.c_str(), track_render_method)) {
+  if (!terrain_load(&track_terrain, dir, track_render_method)) {
     forget_objects();
     track_current[0] = 0;
     return false;
   }
-  // Decals close the ground's loading: they are laid onto its texture.
-  objects_reset(&track_terrain);
-  decals_read(dir, track_terrain.use_normal_map);
+  // The ground's loading ends with its decals.
   decal_buckets_build(track_terrain.extent);
 
   const std::string gates = track_path(dir, "timing_gates");
   digest_file(&digest, gates);
   timing_gates_read(gates.c_str());
+  add_gate_pieces();
 
   for (int i = 0; i < ROOST_BILLBOARDS; i++) billboard_add(0, 0, 0, 1, 1, "");
 
@@ -101,7 +122,6 @@ bool track_load(const char* dir) {
 
   digest_file(&digest, track_path(dir, "statues"));
   loading_message_logged("Loading statues");
-  statue_set_shape_loader(load_statue_shape);
   statues_read(dir);
 
   loading_message_logged("Loading map");

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "files/digest.h"
+#include "race/timing.h"
 #include "track/terrain.h"
 
 constexpr int TRACK_NAME_SIZE = 256;
@@ -13,6 +14,8 @@ extern Terrain track_terrain;                     // the loaded ground; grid_siz
 extern char track_current[TRACK_NAME_SIZE];       // directory of the loaded track, "" when none
 extern char track_display_name[TRACK_NAME_SIZE];  // its name from the track list
 extern uint8_t track_digest[DIGEST_SIZE];         // fingerprint of the track's contents
+// The track object of each start gate piece (statue index), upright.
+extern int32_t track_gate_statues[START_GATE_PIECE_MAX];
 // Ground texture rendering method handed to the terrain loader (1-3).
 extern int track_render_method;
 

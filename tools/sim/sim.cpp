@@ -103,6 +103,8 @@ const char* kind_name(SlotKind kind) {
   }
 }
 
+void console_to_stderr(const char* text) { fprintf(stderr, "%s\n", text); }
+
 int race_position(int slot) {
   for (int i = 0; i < race.order_count; i++) {
     if (race.order[i].slot == slot) return i + 1;
@@ -115,6 +117,7 @@ int race_position(int slot) {
 int main(int argc, char** argv) {
   SimOptions o;
   if (!parse(argc, argv, &o)) return 1;
+  console_set_display_hook(console_to_stderr);
   vfs_file_list();
   track_list_scan();
   settings_reset();

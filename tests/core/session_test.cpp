@@ -1,0 +1,269 @@
+// The session on the default track: riders placed on the start gate, the lineup rules, bikes
+// standing still on the gate, the start gate's fall and its contacts, a statue stopping a bike.
+#include <gtest/gtest.h>
+#include <ode/ode.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "core/command_line.h"
+#include "core/game.h"
+#include "core/session.h"
+#include "core/settings.h"
+#include "core/tick.h"
+#include "core/track_load.h"
+#include "files/vfs.h"
+#include "physics/bike.h"
+#include "physics/shape.h"
+#include "physics/world.h"
+#include "race/race.h"
+#include "track/objects.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class Session : public ::testing::Test {
+ protected:
+  TempDir home;
+  static void SetUpTestSuite() { physics_world_create(); }
+  static void TearDownTestSuite() {
+    session_free_bikes();
+    track_free();
+  }
+  void SetUp() override {
+    const std::string path = home.path.string();
+    const char* dirs[] = {path.c_str(), SK_TEST_BIN_DIR};
+    vfs_set_search_dirs(dirs, 2);
+    vfs_file_list();
+    settings_reset();
+    start_options_reset();
+    snprintf(settings.track, sizeof settings.track, "rabbithill");
+    game_reset();
+  }
+  void TearDown() override { vfs_set_search_dirs(nullptr, 0); }
+
+  bool reset(const int* lineup) { return session_reset(lineup, false, false, 0, 3, 1); }
+  // n robots from slot 0.
+  bool reset_robots(int n) {
+    int lineup[SLOT_COUNT] = {};
+    for (int i = 0; i < n; i++) lineup[i] = LINEUP_ROBOT;
+    return reset(lineup);
+  }
+};
+
+const dReal* frame(int slot) { return dBodyGetPosition(game.slot_bike[slot]->bodies[BODY_FRAME]); }
+// The frame's up axis, y component: 1 standing, 0 on its side.
+double uprightness(int slot) { return dBodyGetRotation(game.slot_bike[slot]->bodies[BODY_FRAME])[5]; }
+
+// Where slot s's frame stands relative to its piece, along the piece's rear direction (sin a,
+// cos a) and across it.
+void gate_offsets(int slot, int pieces, double* along, double* across) {
+  const StartGatePiece& piece = timing.pieces[slot % pieces];
+  const double dx = frame(slot)[0] - piece.x, dz = frame(slot)[2] - piece.z;
+  const double s = std::sin(piece.angle), c = std::cos(piece.angle);
+  *along = dx * s + dz * c;
+  *across = dx * c - dz * s;
+}
+
+TEST_F(Session, DefaultLineupStandsBehindItsPiecesInRows) {
+  int lineup[SLOT_COUNT] = {};
+  for (int i = 0; i < GATE_SLOT_COUNT; i++) lineup[i] = settings.gate[i].index;
+  ASSERT_TRUE(reset(lineup));
+  const int pieces = session.piece_count;
+  ASSERT_GT(pieces, 4);
+  EXPECT_EQ(game.viewed_slot, 19);
+  EXPECT_EQ(game.slot_kind[19], SLOT_LOCAL);
+  double along0 = 0, across0 = 0;
+  gate_offsets(19, pieces, &along0, &across0);
+  for (int slot : {17, 18, 20, 21, 22}) {
+    SCOPED_TRACE(slot);
+    ASSERT_NE(game.slot_bike[slot], nullptr);
+    EXPECT_EQ(game.slot_kind[slot], SLOT_ROBOT);
+    double along, across;
+    gate_offsets(slot, pieces, &along, &across);
+    // Every rider of the first row stands the same way behind its own piece.
+    EXPECT_NEAR(along, along0, 0.05);
+    EXPECT_NEAR(across, across0, 0.05);
+  }
+  for (int slot : {0, 16, 23, 39}) EXPECT_EQ(game.slot_bike[slot], nullptr) << slot;
+}
+
+TEST_F(Session, TenRidersOnFourPiecesStartInRowsOfFourFourTwo) {
+  // Load the track, then keep only four of its pieces.
+  ASSERT_TRUE(reset_robots(1));
+  timing.piece_count = 4;
+  session.piece_count = 4;
+  ASSERT_TRUE(reset_robots(10));
+  for (int slot = 0; slot < 10; slot++) ASSERT_NE(game.slot_bike[slot], nullptr) << slot;
+  EXPECT_EQ(game.slot_bike[10], nullptr);
+  for (int slot = 4; slot < 10; slot++) {
+    SCOPED_TRACE(slot);
+    double along, across, along_front, across_front;
+    gate_offsets(slot, 4, &along, &across);
+    gate_offsets(slot - 4, 4, &along_front, &across_front);
+    EXPECT_NEAR(along - along_front, 10.0, 0.05);
+    EXPECT_NEAR(across, across_front, 0.05);
+  }
+  // Put the whole gate back for the other tests.
+  session.reload_requested = true;
+}
+
+TEST_F(Session, LineupRules) {
+  struct Case {
+    const char* name;
+    int values[8];
+    int viewed;
+    SlotKind kinds[8];
+    bool present[8];
+  };
+  const Case cases[] = {
+      {"only the first player counts", {0, 0, 0, 1, 0, 0, 0, 1}, 3,
+       {SLOT_REPLAY, SLOT_REPLAY, SLOT_REPLAY, SLOT_LOCAL, SLOT_REPLAY, SLOT_REPLAY, SLOT_REPLAY, SLOT_REPLAY},
+       {false, false, false, true, false, false, false, false}},
+      {"an empty lineup brings one robot", {0, 0, 0, 0, 0, 0, 0, 0}, 0,
+       {SLOT_ROBOT, SLOT_REPLAY, SLOT_REPLAY, SLOT_REPLAY, SLOT_REPLAY, SLOT_REPLAY, SLOT_REPLAY, SLOT_REPLAY},
+       {true, false, false, false, false, false, false, false}},
+      {"the first rider is viewed", {0, 0, 2, 3, 4, 0, 1025, 0}, 2,
+       {SLOT_REPLAY, SLOT_REPLAY, SLOT_ROBOT, SLOT_ROBOT, SLOT_ROBOT, SLOT_REPLAY, SLOT_ROBOT, SLOT_REPLAY},
+       {false, false, true, true, true, false, true, false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int lineup[SLOT_COUNT] = {};
+    std::copy(c.values, c.values + 8, lineup);
+    ASSERT_TRUE(reset(lineup));
+    EXPECT_EQ(game.viewed_slot, c.viewed);
+    for (int slot = 0; slot < 8; slot++) {
+      EXPECT_EQ(game.slot_kind[slot], c.kinds[slot]) << slot;
+      EXPECT_EQ(game.slot_bike[slot] != nullptr, c.present[slot]) << slot;
+    }
+  }
+  // The last case: a 125, a 250 four-stroke, and number 25 on its yz125 with personality rook.
+  EXPECT_STREQ(game.slot_bike[6]->number, "25");
+  EXPECT_STREQ(session.personality[6], "rook");
+  EXPECT_STREQ(session.player_name[6], "Roborider");
+  EXPECT_STREQ(robot_roster(5).model, "yz125");
+  for (int i = 0; i < ROSTER_SIZE; i++) {
+    if (std::atoi(game.slot_bike[3]->number) == robot_roster(i).number) {
+      EXPECT_NE(strstr(robot_roster(i).model, "125"), nullptr);
+    }
+    if (std::atoi(game.slot_bike[4]->number) == robot_roster(i).number) {
+      EXPECT_NE(strstr(robot_roster(i).model, "250"), nullptr);
+    }
+  }
+}
+
+TEST_F(Session, RosterShuffleFollowsTheClockSeed) {
+  int first[ROSTER_SIZE];
+  sim_tick = 7;
+  ASSERT_TRUE(reset_robots(1));
+  std::copy(session.roster_order, session.roster_order + ROSTER_SIZE, first);
+  sim_tick = 7;
+  ASSERT_TRUE(reset_robots(1));
+  EXPECT_TRUE(std::equal(first, first + ROSTER_SIZE, session.roster_order));
+  int seen[ROSTER_SIZE] = {};
+  for (int p : first) seen[p]++;
+  for (int n : seen) EXPECT_EQ(n, 1);
+  sim_tick = 8;
+  ASSERT_TRUE(reset_robots(1));
+  EXPECT_FALSE(std::equal(first, first + ROSTER_SIZE, session.roster_order));
+  // The gate drops 13 to 15 s in.
+  EXPECT_GE(race_start_tick, 13 * TICKS_PER_SECOND);
+  EXPECT_LT(race_start_tick, 15 * TICKS_PER_SECOND);
+}
+
+// The full 20 s with 40 bikes runs in skorvan-sim; here one second keeps the test quick.
+TEST_F(Session, FortyBikesStandStillOnTheGate) {
+  ASSERT_TRUE(reset_robots(40));
+  double start[40][3];
+  for (int s = 0; s < 40; s++) std::copy(frame(s), frame(s) + 3, start[s]);
+  for (int i = 0; i < TICKS_PER_SECOND; i++) session_step();
+  for (int s = 0; s < 40; s++) {
+    SCOPED_TRACE(s);
+    const dReal* p = frame(s);
+    EXPECT_GT(uprightness(s), 0.95);
+    EXPECT_NEAR(p[0], start[s][0], 0.25);
+    EXPECT_NEAR(p[2], start[s][2], 0.25);
+    const float ground = terrain_height_at(&track_terrain, float(p[0]), float(p[2]));
+    EXPECT_GT(p[1], ground + 0.5);
+    EXPECT_LT(p[1], start[s][1] + 0.1);
+    EXPECT_EQ(game.slot_bike[s]->crash_count, 0);
+  }
+}
+
+TEST_F(Session, GatePiecesStandUntilTheStartThenFallUnlessTouched) {
+  ASSERT_TRUE(reset_robots(1));
+  // Piece 0 gets a ball 3 ft across at its foot; the bike in slot 0, held still like a
+  // replayed bike, stands in it.
+  Statue& statue = track_objects.statues[size_t(session.pieces[0].statue)];
+  ShapeSphere ball{{0, 0, 0}, 3, 1, {0, 0, 0}};
+  statue.shape = shape_make(&ball, 1);
+  Bike* bike = game.slot_bike[0];
+  game.slot_kind[0] = SLOT_REPLAY;
+  for (dBodyID body : bike->bodies) dBodySetKinematic(body);
+  const dReal* p = frame(0);
+  const float into[3] = {float(statue.x - p[0]), float(statue.y + 1 - p[1]), float(statue.z - p[2])};
+  bike_translate(bike, into);
+
+  // An early start keeps the test short.
+  race_start_tick = race.start_tick = sim_tick + 64;
+  while (sim_tick < race_start_tick) {
+    session_step();
+    for (int k = 0; k < session.piece_count; k++) ASSERT_EQ(session.pieces[k].angle, 1.0f);
+  }
+  for (int i = 0; i < TICKS_PER_SECOND / 2; i++) session_step();
+  EXPECT_EQ(session.pieces[0].angle, 1.0f);
+  for (int k = 1; k < session.piece_count; k++) EXPECT_EQ(session.pieces[k].angle, 0.0f) << k;
+
+  // Moved away, the piece falls from rest.
+  const float away[3] = {0, 50, 0};
+  bike_translate(bike, away);
+  session_step();
+  EXPECT_FLOAT_EQ(session.pieces[0].angle, 1.0f - float(SIM_STEP * 32 * SIM_STEP));
+  for (int i = 0; i < TICKS_PER_SECOND; i++) session_step();
+  EXPECT_EQ(session.pieces[0].angle, 0.0f);
+  // Past the first 10 s the gate is neither moved nor tested.
+  session.reload_requested = true;
+}
+
+TEST_F(Session, ABikePushedIntoAStatueStops) {
+  int target = -1;
+  // Rolling at the statue it stops in front of it; with the statues out of the object grid the
+  // same roll goes on past it.
+  for (bool statues : {true, false}) {
+    SCOPED_TRACE(statues);
+    ASSERT_TRUE(reset_robots(1));
+    if (!statues) {
+      for (auto& row : track_objects.statue_buckets) {
+        for (auto& cell : row) cell.clear();
+      }
+    }
+    for (size_t i = 0; i < track_objects.statues.size() && target < 0; i++) {
+      if (track_objects.statues[i].shape) target = int(i);
+    }
+    ASSERT_GE(target, 0);
+    const Statue& statue = track_objects.statues[size_t(target)];
+    // 12 ft in front of the statue, facing it (a bike faces -z at yaw 0), rolling at 20 ft/s.
+    Bike* bike = game.slot_bike[0];
+    const float distance = 12 + statue.shape_radius;
+    session_put_down(bike, statue.x, statue.z + distance, 0);
+    for (dBodyID body : bike->bodies) dBodySetLinearVel(body, 0, 0, -20);
+    for (const WheelState* wheel : {&bike->front, &bike->rear})
+      dBodySetAngularVel(wheel->body, -20 / (wheel->ring_radius + wheel->tread_radius), 0, 0);
+    double nearest = 1e9;
+    for (int i = 0; i < 2 * TICKS_PER_SECOND; i++) {
+      session_step();
+      nearest = std::min(nearest, double(frame(0)[2]) - statue.z);
+    }
+    if (statues) {
+      EXPECT_GT(nearest, statue.shape_radius);
+      EXPECT_LT(nearest, distance - 4);
+    } else {
+      EXPECT_LT(nearest, -statue.shape_radius);
+    }
+  }
+  session.reload_requested = true;
+}
+
+}  // namespace
