@@ -13,12 +13,16 @@
 #include "core/controls.h"
 #include "core/game.h"
 #include "core/loading.h"
+#include "core/session.h"
 #include "core/settings.h"
+#include "core/track_load.h"
 #include "files/vfs.h"
+#include "physics/world.h"
 #include "platform/input.h"
 #include "platform/vant.h"
 #include "platform/window.h"
 #include "render/image.h"
+#include "track/track_list.h"
 #include "tools/data/game_data.h"
 
 namespace {
@@ -160,6 +164,13 @@ int start_up(int argc, const char* const* argv) {
   game_reset();
   // With no demo named on the command line the player rides in slot 0.
   if (!start_options.demo_file[0]) game.lineup_request[0] = GATE_HUMAN;
+  track_list_scan();
+  physics_world_create();
+  if (start_options.track[0]) snprintf(settings.track, sizeof settings.track, "%s", start_options.track);
+  session_reset(game.lineup_request, false, false,
+                static_cast<int32_t>(settings.minutes.value * 60 * TICKS_PER_SECOND),
+                static_cast<int32_t>(settings.laps.value), settings.skill.index);
+  game_hooks.session_step = session_step;
   game.menu_page = start_options.connect_given ? MENU_NONE : MENU_MAIN;
   game_hooks.take_screenshot = take_screenshot;
   int32_t s, us;
@@ -201,8 +212,9 @@ void main_loop() {
 void stage(const char* name) { loading_message_logged(name); }
 
 void shut_down() {
-  vant_log("Deallocating bikes\n");
-  vant_log("Finished deallocating bikes\n");
+  session_free_bikes();
+  track_free();
+  physics_world_destroy();
   stage("Freeing memory (1)");
   stage("Closing input devices");
   controls_release_axes();
