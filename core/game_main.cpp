@@ -44,11 +44,13 @@ void clear_frame() {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
-// The loading screen: keeps the window alive, forgets pending input and presents a frame.
+// The loading screen: keeps the window alive, forgets pending input and presents a frame. A close
+// request is kept, so a window closed while a track loads still ends the game.
 void loading_display(const char*) {
   if (!window) return;
   int code, down;
   while (input_next_event(window, &code, &down)) {
+    if (code == menu_keys.close && down) game_dispatch_event(code, down);
   }
   controls_clear_values();
   if (VantFrameInfo* frame = vant_frame_begin(window)) {

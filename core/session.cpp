@@ -21,6 +21,7 @@
 #include "files/memory.h"
 #include "physics/bike.h"
 #include "physics/contact.h"
+#include "physics/model_names.h"
 #include "physics/shape.h"
 #include "physics/world.h"
 #include "platform/vant.h"
@@ -381,7 +382,7 @@ bool choose_rider(int value, Rider* rider, char number_text[16]) {
   if (robot < 0) return false;
   const RosterEntry& entry = robot_roster(robot);
   snprintf(number_text, 16, "%d", entry.number);
-  *rider = {entry.model, number_text, "Roborider",
+  *rider = {bike_model_alias(entry.model), number_text, "Roborider",
             {entry.rider_texture, entry.head_texture, entry.bike_texture, entry.wheels_texture},
             session.practice ? "tester" : entry.personality, SLOT_ROBOT};
   return true;

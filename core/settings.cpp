@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/bindings.h"
+#include "physics/model_names.h"
 #include "platform/display.h"
 
 Settings settings;
@@ -566,12 +567,10 @@ bool setup_read_line(const char* key, const char* value) {
   if (!k) return false;
   if (k->target == settings.setup.bike) {
     // Short model names of old files stand for the 2008 models.
-    static const char* const OLD_NAMES[] = {"crf250", "kx250f", "rmz250", "yz250f"};
-    for (const char* old : OLD_NAMES) {
-      if (strcmp(value, old) == 0) {
-        snprintf(settings.setup.bike, sizeof settings.setup.bike, "%s(2008)", old);
-        return true;
-      }
+    const char* model = bike_model_alias(value);
+    if (model != value) {
+      snprintf(settings.setup.bike, sizeof settings.setup.bike, "%s", model);
+      return true;
     }
   }
   if (apply_key(*k, value) && k->target == &settings.setup.stability)

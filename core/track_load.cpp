@@ -13,6 +13,7 @@
 #include "core/loading.h"
 #include "files/vfs.h"
 #include "physics/shape.h"
+#include "physics/suspension.h"
 #include "platform/vant.h"
 #include "race/timing.h"
 #include "track/cameras.h"
@@ -105,6 +106,7 @@ bool track_load(const char* dir) {
   }
   // The ground's loading ends with its decals.
   decal_buckets_build(track_terrain.extent);
+  steering_terrain = &track_terrain;
 
   const std::string gates = track_path(dir, "timing_gates");
   digest_file(&digest, gates);
@@ -148,6 +150,7 @@ bool track_load(const char* dir) {
 void track_free() {
   vant_log("Deallocating track\n");
   forget_objects();
+  steering_terrain = nullptr;
   terrain_free(&track_terrain);
   track_current[0] = 0;
   vant_log("Finished deallocating track\n");

@@ -5,16 +5,9 @@
 #include <cstring>
 
 #include "files/memory.h"
+#include "physics/model_names.h"
 
 namespace {
-
-// Old model names that now stand for the 2008 rows of the model table.
-const char* const MODEL_ALIASES[][2] = {
-    {"crf250", "crf250(2008)"},
-    {"kx250f", "kx250f(2008)"},
-    {"rmz250", "rmz250(2008)"},
-    {"yz250f", "yz250f(2008)"},
-};
 
 void append_clean(std::string* out, const char* text, bool in_models_line) {
   if (!text) return;
@@ -76,11 +69,8 @@ void read_models_line(char* line, DemoRider* rider) {
     *target = field ? shared_name(field) : nullptr;
     field = bar ? bar + 1 : nullptr;
   }
-  if (rider->model) {
-    for (const auto& alias : MODEL_ALIASES) {
-      if (std::strcmp(rider->model, alias[0]) == 0) rider->model = intern_string(alias[1]);
-    }
-  }
+  const char* model = bike_model_alias(rider->model);
+  if (model != rider->model) rider->model = intern_string(model);
 }
 
 }  // namespace
