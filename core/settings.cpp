@@ -583,20 +583,30 @@ void setup_format(std::string* out) {
   for (int i = 0; i < setup_key_count; i++) format_key(setup_keys[i], out);
 }
 
-bool settings_read_line(const char* line) {
-  build_tables();
+namespace {
+
+// Splits "key=value" (trailing CR/LF dropped from the value); false without "=" or with a
+// key too long to be one.
+bool split_line(const char* line, char (&key)[64], char (&value)[LINE_SIZE]) {
   const char* equals = strchr(line, '=');
   if (!equals) return false;
-  char key[64];
   size_t key_length = static_cast<size_t>(equals - line);
   if (key_length >= sizeof key) return false;
   memcpy(key, line, key_length);
   key[key_length] = 0;
-  char value[LINE_SIZE];
   set_text(value, sizeof value, equals + 1);
   size_t n = strlen(value);
   while (n > 0 && (value[n - 1] == '\n' || value[n - 1] == '\r')) value[--n] = 0;
+  return true;
+}
 
+}  // namespace
+
+bool settings_read_line(const char* line) {
+  build_tables();
+  char key[64];
+  char value[LINE_SIZE];
+  if (!split_line(line, key, value)) return false;
   if (setup_read_line(key, value)) return true;
   if (strcmp(key, "ground_texture_distance") == 0) return true;
   if (strcmp(key, "use_fbo") == 0) {
@@ -609,7 +619,13 @@ bool settings_read_line(const char* line) {
   return k && apply_key(*k, value);
 }
 
-void settings_read_lines(SettingsLineSource source, void* context) {
+bool setup_file_line(const char* line) {
+  char key[64];
+  char value[LINE_SIZE];
+  return split_line(line, key, value) && setup_read_line(key, value);
+}
+
+void settings_read_lines(SettingsLineSource source, void* context, bool (*apply)(const char* line)) {
   char line[LINE_SIZE];
   bool in_long_line = false;
   while (source(context, line, sizeof line)) {
@@ -617,7 +633,7 @@ void settings_read_lines(SettingsLineSource source, void* context) {
     bool complete = n > 0 && line[n - 1] == '\n';
     // A buffer filled without its end of line is an over-long line: drop it and its tail.
     bool full = n + 1 >= sizeof line && !complete;
-    if (!in_long_line && !full) settings_read_line(line);
+    if (!in_long_line && !full) apply(line);
     in_long_line = full || (in_long_line && !complete);
   }
 }

@@ -91,18 +91,28 @@ bool settings_write();
 
 // Applies one "key=value" line (trailing CR/LF allowed); false when it changed nothing known.
 bool settings_read_line(const char* line);
-// Reads lines from a source until it ends. A line longer than the line buffer is dropped whole,
-// so its tail never reads as a line of its own.
+// The same for a line of a bike setup file, where only the setup keys count.
+bool setup_file_line(const char* line);
+// Reads lines from a source until it ends, handing each to apply. A line longer than the line
+// buffer is dropped whole, so its tail never reads as a line of its own.
 using SettingsLineSource = bool (*)(void* context, char* buffer, int size);
-void settings_read_lines(SettingsLineSource source, void* context);
+void settings_read_lines(SettingsLineSource source, void* context,
+                         bool (*apply)(const char* line) = settings_read_line);
 // The whole "@config" text in write order.
 void settings_format(std::string* out);
 
 // Applies one bike setup key; returns whether it was a setup key.
 bool setup_read_line(const char* key, const char* value);
-// The setup keys in write order, into a string or an open file.
+// The setup keys in write order, into a string or an open file (false when the write failed).
 void setup_format(std::string* out);
-void setup_write(VfsFile* file);
+bool setup_write(VfsFile* file);
+
+// The bike setup files "@setups/" + name. Reading applies every setup key the file holds and
+// posts "Setup updated", or "Error reading setup" when it cannot be opened. Writing goes
+// through a temporary file renamed over the old one, so a failed write keeps an earlier file
+// whole; it posts "Setup written" or "Error writing setup". Each returns whether it worked.
+bool setup_file_read(const char* name);
+bool setup_file_write(const char* name);
 
 // The stability presets: sets the fifteen steering and damping values for a stability 0..100.
 void stability_apply(double stability);

@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <string>
 
+#include "core/console.h"
 #include "core/settings.h"
-#include "files/memory.h"
 #include "files/vfs.h"
 
 namespace {
@@ -17,6 +17,22 @@ bool write_all(VfsFile* file, const std::string& text) {
   return vfs_write(file, text.data(), n) == n && vfs_flush(file) == 0;
 }
 
+// Writes the "@" name through "@name.new" renamed over it: rename replaces the old file in one
+// step, so a reader sees the old or the new text, and a failed write leaves the old file whole.
+bool replace_file(const std::string& name, const std::string& text) {
+  std::string temporary = name + ".new";
+  VfsFile* file = vfs_open(temporary.c_str(), "wb");
+  if (!file) return false;
+  bool written = write_all(file, text);
+  vfs_close(file);
+  bool replaced = written && vfs_rename(temporary.c_str(), name.c_str());
+  if (!replaced) {
+    std::string home_path = std::string(vfs_search_dir(0)) + temporary.substr(1);
+    remove(home_path.c_str());
+  }
+  return replaced;
+}
+
 }  // namespace
 
 void settings_read() {
@@ -27,26 +43,34 @@ void settings_read() {
 }
 
 bool settings_write() {
+  if (!vfs_search_dir(0)) return false;
   std::string text;
   settings_format(&text);
-  const char* home = vfs_search_dir(0);
-  if (!home) return false;
-  VfsFile* file = vfs_open("@config.new", "wb");
-  if (!file) return false;
-  bool written = write_all(file, text);
-  vfs_close(file);
-  char* temporary = path_join(home, "config.new");
-  char* final_path = path_join(home, "config");
-  // rename() replaces the old file in one step: a reader sees the old or the new settings.
-  bool replaced = written && temporary && final_path && rename(temporary, final_path) == 0;
-  if (!replaced && temporary) remove(temporary);
-  mem_free(temporary);
-  mem_free(final_path);
-  return replaced;
+  return replace_file("@config", text);
 }
 
-void setup_write(VfsFile* file) {
+bool setup_write(VfsFile* file) {
   std::string text;
   setup_format(&text);
-  write_all(file, text);
+  return write_all(file, text);
+}
+
+bool setup_file_read(const char* name) {
+  VfsFile* file = name && name[0] ? vfs_open((std::string("@setups/") + name).c_str(), "r") : nullptr;
+  if (!file) {
+    console_print("Error reading setup");
+    return false;
+  }
+  settings_read_lines(vfs_line_source, file, setup_file_line);
+  vfs_close(file);
+  console_print("Setup updated");
+  return true;
+}
+
+bool setup_file_write(const char* name) {
+  std::string text;
+  setup_format(&text);
+  bool written = name && name[0] && vfs_search_dir(0) && replace_file(std::string("@setups/") + name, text);
+  console_print(written ? "Setup written" : "Error writing setup");
+  return written;
 }

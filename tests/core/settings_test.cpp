@@ -275,10 +275,14 @@ TEST_F(Settings, VideoModeChoicesFollowTheFirstModesDepth) {
 
 // --- The settings file through the file system ----------------------------------------------
 
+#include "core/console.h"
 #include "files/vfs.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
+
+std::vector<std::string> messages;
+void capture(const char* text) { messages.push_back(text); }
 
 class SettingsFile : public testing::Test {
  protected:
@@ -287,8 +291,13 @@ class SettingsFile : public testing::Test {
     const char* dirs[] = {home.path.c_str()};
     vfs_set_search_dirs(dirs, 1);
     settings_reset();
+    messages.clear();
+    console_set_display_hook(capture);
   }
-  void TearDown() override { vfs_shutdown(); }
+  void TearDown() override {
+    console_set_display_hook(nullptr);
+    vfs_shutdown();
+  }
 };
 
 TEST_F(SettingsFile, WriteReadWriteGivesIdenticalBytes) {
@@ -323,6 +332,46 @@ TEST_F(SettingsFile, AFailedWriteKeepsThePreviousFile) {
   std::filesystem::create_directories(home.file("config.new/x"));
   EXPECT_FALSE(settings_write());
   EXPECT_EQ(read_file_bytes(home.file("config")), "fov=90\n");
+}
+
+TEST_F(SettingsFile, SetupFilesRoundTripAndReadOnlyTheSetupKeys) {
+  settings.setup.brake_torque.value = 120;
+  settings.setup.stop_wheelies.index = 2;
+  strcpy(settings.setup.name, "Zed");
+  ASSERT_TRUE(setup_file_write("race"));
+  std::string expected;
+  setup_format(&expected);
+  EXPECT_EQ(read_file_bytes(home.file("setups/race")), expected);
+  EXPECT_FALSE(std::filesystem::exists(home.file("setups/race.new")));
+
+  settings_reset();
+  ASSERT_TRUE(setup_file_read("race"));
+  EXPECT_EQ(settings.setup.brake_torque.value, 120);
+  EXPECT_STREQ(choice_label(settings.setup.stop_wheelies), "Front Only");
+  EXPECT_STREQ(settings.setup.name, "Zed");
+
+  // Other settings in a setup file are not setup keys; an over-long line is dropped whole.
+  home.write("setups/mixed", "fov=50\nxres=800\nrear_brake_torque=" + std::string(5000, '1') +
+                                 "\nrear_brake_torque=130\r\n");
+  ASSERT_TRUE(setup_file_read("mixed"));
+  EXPECT_EQ(settings.fov.value, 110);
+  EXPECT_EQ(settings.xres, 640);
+  EXPECT_EQ(settings.setup.rear_brake_torque.value, 130);
+  EXPECT_EQ(messages, (std::vector<std::string>{"Setup written", "Setup updated", "Setup updated"}));
+}
+
+TEST_F(SettingsFile, SetupFileErrorsKeepTheSavedFile) {
+  home.write("setups/mine", "brake_torque=10\n");
+  // A directory in the way of the temporary file makes the write fail.
+  std::filesystem::create_directories(home.file("setups/mine.new/x"));
+  EXPECT_FALSE(setup_file_write("mine"));
+  EXPECT_EQ(read_file_bytes(home.file("setups/mine")), "brake_torque=10\n");
+  EXPECT_FALSE(setup_file_write(""));
+  EXPECT_FALSE(setup_file_read("missing"));
+  EXPECT_FALSE(setup_file_read(""));
+  EXPECT_EQ(settings.setup.brake_torque.value, 500);
+  EXPECT_EQ(messages, (std::vector<std::string>{"Error writing setup", "Error writing setup", "Error reading setup",
+                                                "Error reading setup"}));
 }
 
 }  // namespace

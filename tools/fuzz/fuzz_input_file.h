@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "files/vfs.h"
 
-// Writes the input as name in the folder (made once per process); false when it cannot.
+// Writes the input as name (which may hold folders) in the folder made once per process;
+// false when it cannot.
 inline bool fuzz_write_input(const char* name, const uint8_t* data, size_t size) {
   static const std::string dir = [] {
     char pattern[] = "/tmp/sk-fuzz-XXXXXX";
@@ -19,7 +21,10 @@ inline bool fuzz_write_input(const char* name, const uint8_t* data, size_t size)
     vfs_set_search_dirs(dirs, 1);
     return made;
   }();
-  FILE* out = fopen((dir + "/" + name).c_str(), "wb");
+  std::filesystem::path path = std::filesystem::path(dir) / name;
+  std::error_code ignored;
+  std::filesystem::create_directories(path.parent_path(), ignored);
+  FILE* out = fopen(path.c_str(), "wb");
   if (!out) return false;
   fwrite(data, 1, size, out);
   fclose(out);
