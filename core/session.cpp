@@ -22,6 +22,7 @@
 #include "physics/bike.h"
 #include "physics/contact.h"
 #include "physics/model_names.h"
+#include "physics/setup.h"
 #include "physics/shape.h"
 #include "physics/world.h"
 #include "platform/vant.h"
@@ -582,6 +583,9 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
   race_order_update(race_context());
   if (!slot_bike(game.viewed_slot) && race.order_count > 0) game.viewed_slot = race.order[0].slot;
   dJointGroupEmpty(contact_group);
+  // The player's own bike takes the player's setup; it stands still at the gate, so it applies.
+  Bike* viewed_bike = slot_bike(game.viewed_slot);
+  if (viewed_bike && game.slot_kind[game.viewed_slot] == SLOT_LOCAL) setup_apply(viewed_bike);
   game.sim_tick = uint32_t(sim_tick);
   game.race_start_tick = uint32_t(race_start_tick);
   working_set_adjust();

@@ -154,6 +154,15 @@ TEST_F(Session, LineupRules) {
   }
 }
 
+TEST_F(Session, ThePlayersBikeTakesThePlayersSetupAndRobotsKeepTheirOwn) {
+  settings.setup.brake_torque.value = 120;
+  int lineup[SLOT_COUNT] = {LINEUP_ROBOT, LINEUP_PLAYER};
+  ASSERT_TRUE(reset(lineup));
+  ASSERT_EQ(game.viewed_slot, 1);
+  EXPECT_EQ(game.slot_bike[1]->setup.front_brake_torque, 120);
+  EXPECT_EQ(game.slot_bike[0]->setup.front_brake_torque, 250);
+}
+
 TEST_F(Session, RosterShuffleFollowsTheClockSeed) {
   int first[ROSTER_SIZE];
   sim_tick = 7;
