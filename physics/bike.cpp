@@ -301,7 +301,9 @@ void bike_reset(Bike* bike) {
   bike->first_bike_contact_tick = -1;
   std::memset(bike->gate_assist, 0, sizeof bike->gate_assist);
   std::memset(bike->rider_velocity_ring, 0, sizeof bike->rider_velocity_ring);
-  // The erosion strokes and the auto-pilot state are cleared here by their modules.
+  erode_stroke_clear(&bike->front_stroke);
+  erode_stroke_clear(&bike->rear_stroke);
+  // The auto-pilot state is cleared here by its module.
 
   // The rider sits at its seat on the frame again, joined to it.
   const BikeInfo& info = bike->info;

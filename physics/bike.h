@@ -9,6 +9,7 @@
 
 #include "physics/bike_info.h"
 #include "physics/controls.h"
+#include "physics/erosion.h"
 #include "physics/shape.h"
 
 enum BikeBody : int {
@@ -89,6 +90,8 @@ struct Bike {
   dJointFeedback joint_feedback[JOINT_COUNT];
   WheelState front;
   WheelState rear;
+  ErodeStroke front_stroke;  // the wheels' erosion traces
+  ErodeStroke rear_stroke;
   Shape* shapes[BODY_COUNT];  // null where the shape file is missing
 
   RiderControls controls;

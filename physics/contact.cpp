@@ -211,7 +211,11 @@ TyreSpring tyre_spring(double depth, double tread) {
   return {24000 * q3 + 1000, 2300 * q3 + 200};
 }
 
-bool wheel_ground_contact(const Terrain* terrain, WheelState* wheel, float friction_factor) {
+namespace {
+
+// The wheel's deepest touch of the ground, written into its contact state (cleared when it
+// does not touch). The hit's normal is the fixed one.
+bool wheel_ground_search(const Terrain* terrain, WheelState* wheel, ContactHit* out) {
   const double ring = wheel->ring_radius;
   const double tread = wheel->tread_radius;
   const Vec3d centre = to_vec(dBodyGetPosition(wheel->body));
@@ -223,13 +227,30 @@ bool wheel_ground_contact(const Terrain* terrain, WheelState* wheel, float frict
     clear_contact(wheel);
     return false;
   }
-  Vec3d normal = wheel_normal_fix(hit.normal);
-  Vec3d slip = point_velocity(wheel->body, hit.point);
+  hit.normal = wheel_normal_fix(hit.normal);
   set3(wheel->contact_point, hit.point);
-  set3(wheel->contact_normal, normal);
-  set3(wheel->slip_velocity, slip);
+  set3(wheel->contact_normal, hit.normal);
+  set3(wheel->slip_velocity, point_velocity(wheel->body, hit.point));
   wheel->depth = float(hit.depth);
   wheel->on_ground = true;
+  *out = hit;
+  return true;
+}
+
+}  // namespace
+
+bool wheel_ground_probe(const Terrain* terrain, WheelState* wheel) {
+  ContactHit hit;
+  return wheel_ground_search(terrain, wheel, &hit);
+}
+
+bool wheel_ground_contact(const Terrain* terrain, WheelState* wheel, float friction_factor) {
+  const double tread = wheel->tread_radius;
+  const Vec3d axle = body_axis_x(wheel->body);
+  ContactHit hit;
+  if (!wheel_ground_search(terrain, wheel, &hit)) return false;
+  const Vec3d normal = hit.normal;
+  const Vec3d slip = point_velocity(wheel->body, hit.point);
 
   const GroundTile& tile = terrain->tiles[terrain_tile_at(terrain, float(hit.point.x), float(hit.point.z))];
   double mu = friction_at(tile.friction, float(dot(slip, slip))) * friction_factor;

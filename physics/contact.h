@@ -55,6 +55,9 @@ bool bike_ground_contacts(Bike* bike, const Terrain* terrain);
 // One wheel against the ground; friction_factor scales the tile's grip. Rewrites the wheel's
 // contact state, makes its contact joint and applies rolling resistance.
 bool wheel_ground_contact(const Terrain* terrain, WheelState* wheel, float friction_factor);
+// The same search without a contact joint or forces (a replayed bike's wheel, whose pose comes
+// from its history): fills the contact state; false, with depth 0, when it does not touch.
+bool wheel_ground_probe(const Terrain* terrain, WheelState* wheel);
 // Every sphere of a shape fixed to body (pose given) against the ground.
 bool shape_ground_contacts(const Shape* shape, dBodyID body, const dReal* position, const dReal* rotation,
                            const Terrain* terrain);

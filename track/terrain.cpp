@@ -22,12 +22,15 @@ bool bits_allocate(TerrainBits* bits, size_t count, bool set) {
   return true;
 }
 
-// Height of a grid point with its indices clamped into the grid.
-inline float height_clamped(const Terrain* t, int col, int row) {
+// Height of a grid point of a field's height array with its indices clamped into the grid.
+inline float sample_clamped(const Terrain* t, const float* heights, int col, int row) {
   int last = t->grid_size - 1;
   col = col < 0 ? 0 : (col > last ? last : col);
   row = row < 0 ? 0 : (row > last ? last : row);
-  return t->heights[static_cast<size_t>(row) * t->grid_size + col];
+  return heights[static_cast<size_t>(row) * t->grid_size + col];
+}
+inline float height_clamped(const Terrain* t, int col, int row) {
+  return sample_clamped(t, t->heights, col, row);
 }
 
 // The cell under a point and the point's place inside it. Coordinates far outside the field
@@ -174,24 +177,38 @@ void terrain_free(Terrain* t) {
   memset(static_cast<void*>(t), 0, sizeof(Terrain));
 }
 
-float terrain_height_at(const Terrain* t, float x, float z) {
+namespace {
+
+// The surface over a height array, interpolated on the triangle under (x, z).
+float surface_at(const Terrain* t, const float* heights, float x, float z) {
   CellPoint c = cell_at(t, x, z);
   int i = c.i, j = c.j;
   float fx = c.fx, fz = c.fz;
+  auto h = [&](int col, int row) { return sample_clamped(t, heights, col, row); };
   if (((i + j) & 1) == 0) {
     if (fz <= fx) {
-      float h10 = height_clamped(t, i + 1, j);
-      return h10 + (1 - fx) * (height_clamped(t, i, j) - h10) + fz * (height_clamped(t, i + 1, j + 1) - h10);
+      float h10 = h(i + 1, j);
+      return h10 + (1 - fx) * (h(i, j) - h10) + fz * (h(i + 1, j + 1) - h10);
     }
-    float h01 = height_clamped(t, i, j + 1);
-    return h01 + fx * (height_clamped(t, i + 1, j + 1) - h01) + (1 - fz) * (height_clamped(t, i, j) - h01);
+    float h01 = h(i, j + 1);
+    return h01 + fx * (h(i + 1, j + 1) - h01) + (1 - fz) * (h(i, j) - h01);
   }
   if (fx + fz <= 1) {
-    float h00 = height_clamped(t, i, j);
-    return h00 + fx * (height_clamped(t, i + 1, j) - h00) + fz * (height_clamped(t, i, j + 1) - h00);
+    float h00 = h(i, j);
+    return h00 + fx * (h(i + 1, j) - h00) + fz * (h(i, j + 1) - h00);
   }
-  float h11 = height_clamped(t, i + 1, j + 1);
-  return h11 + (1 - fx) * (height_clamped(t, i, j + 1) - h11) + (1 - fz) * (height_clamped(t, i + 1, j) - h11);
+  float h11 = h(i + 1, j + 1);
+  return h11 + (1 - fx) * (h(i, j + 1) - h11) + (1 - fz) * (h(i + 1, j) - h11);
+}
+
+}  // namespace
+
+float terrain_height_at(const Terrain* t, float x, float z) {
+  return surface_at(t, t->heights, x, z);
+}
+
+float terrain_base_height_at(const Terrain* t, float x, float z) {
+  return surface_at(t, t->base_heights, x, z);
 }
 
 Vec3f terrain_normal_at(const Terrain* t, float x, float z) {

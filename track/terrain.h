@@ -113,6 +113,8 @@ void terrain_free(Terrain* terrain);
 
 // Sampling. Coordinates in ft; outside the field the edge heights continue.
 float terrain_height_at(const Terrain* terrain, float x, float z);
+// The same over base_heights: the ground as loaded.
+float terrain_base_height_at(const Terrain* terrain, float x, float z);
 // Upward normal of the triangle under (x, z), not normalised: y is s^2.
 Vec3f terrain_normal_at(const Terrain* terrain, float x, float z);
 int terrain_tile_at(const Terrain* terrain, float x, float z);

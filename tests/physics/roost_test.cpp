@@ -1,0 +1,198 @@
+// Roost from a bike's wheels: the tile's roost types, the density, the spread of a spinning
+// rear wheel against the front, splashes, replayed bikes, and the fixed pool with its
+// billboards until the particles land.
+#include "physics/roost.h"
+
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/constants.h"
+#include "core/tick.h"
+#include "physics/bike.h"
+#include "physics/contact.h"
+#include "physics/world.h"
+#include "track/objects.h"
+#include "track/terrain.h"
+
+namespace {
+
+constexpr double PI = 3.14159265358979323846;
+constexpr float ROOST_EDGE = 64;  // ft: tiles west of this throw dirt, east of it nothing
+
+// A flat field whose western half is dirt with one roost type and whose eastern half has
+// none, with a 450 standing on the dirt and the pool's billboards reserved.
+struct RoostTest : ::testing::Test {
+  Terrain terrain{};
+  Bike* bike = nullptr;
+  std::mt19937 random{7};
+
+  void SetUp() override {
+    physics_world_create();
+    sim_tick = 0;
+    ASSERT_TRUE(terrain_allocate(&terrain, 6, 1, 0, 0));
+    RoostType& dirt = terrain.tiles[0].roost[0];
+    dirt = roost_type_defaults();
+    dirt.mode = ROOST_DIRT;
+    dirt.texture = 7;
+    dirt.r = 120, dirt.g = 90, dirt.b = 60, dirt.a = 200;
+    terrain.tile_count = 2;
+    const int side = 1 << terrain.level;
+    for (int row = 0; row < side; row++) {
+      for (int col = 0; col < side; col++) terrain.tilemap[row * side + col] = col * 2 >= ROOST_EDGE ? 1 : 0;
+    }
+    objects_reset(&terrain);
+    for (int i = 0; i < ROOST_PARTICLE_MAX; i++) billboard_add(0, 0, 0, 1, 1, "");
+    roost_pool_attach(0);
+    bike = bike_create("450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
+    place(32);
+  }
+  void TearDown() override {
+    bike_destroy(bike);
+    roost_pool_attach(-1);
+    objects_reset(nullptr);
+    terrain_free(&terrain);
+  }
+  RoostType& dirt() { return terrain.tiles[0].roost[0]; }
+  // Stands the bike at x on the ground, facing -z, and lets it settle.
+  void place(float x) {
+    bike_reset(bike);
+    const float at[3] = {x, 0.05f, 64};
+    bike_translate(bike, at);
+    for (int i = 0; i < TICKS_PER_SECOND; i++) {
+      bike_ground_contacts(bike, &terrain);
+      physics_world_step();
+      bike_post_step(bike);
+      sim_tick++;
+    }
+  }
+  // The bike rolls forward at 2 ft/s while its rear wheel spins at `spin` rad/s; the wheel
+  // contacts are found again for that motion.
+  void spin_rear(double spin) {
+    for (dBodyID body : bike->bodies) dBodySetLinearVel(body, 0, 0, -2);
+    // Rolling forward (-z) turns a wheel about -x.
+    dBodySetAngularVel(bike->bodies[BODY_REAR_WHEEL], -spin, 0, 0);
+    bike_ground_contacts(bike, &terrain);
+    dJointGroupEmpty(contact_group);
+  }
+  int emit(int frequency, bool local = true) {
+    const int before = roost_pool.active_count;
+    bike_emit_roost(bike, local, &terrain, frequency, random);
+    return roost_pool.active_count - before;
+  }
+};
+
+TEST_F(RoostTest, SpinningRearWheelThrowsTheTilesDirtByTheDensity) {
+  spin_rear(100);
+  ASSERT_GT(bike->rear.depth, 0);
+  struct Case {
+    int frequency;
+    float count;
+    int fewest, most;
+  } cases[] = {
+      {0, 10, 0, 0}, {100, 10, 1, 1}, {150, 10, 1, 2}, {1000, 10, 10, 10}, {1000, 2.5f, 2, 3}, {1000, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    dirt().count = c.count;
+    for (int i = 0; i < 40; i++) {
+      // The front wheel rolls with the ground: it throws nothing.
+      const int made = emit(c.frequency);
+      ASSERT_GE(made, c.fewest) << c.frequency << " " << c.count;
+      ASSERT_LE(made, c.most) << c.frequency << " " << c.count;
+    }
+    roost_pool_reset();
+  }
+  emit(1000);
+  for (int i = roost_pool.active_head; i >= 0; i = roost_pool.particles[i].next) {
+    const RoostParticle& p = roost_pool.particles[i];
+    EXPECT_EQ(p.type, &dirt());
+    const Billboard& b = track_objects.billboards[size_t(p.billboard)];
+    EXPECT_EQ(b.texture, 7);
+    EXPECT_FLOAT_EQ(b.height, dirt().size);
+    EXPECT_EQ(b.a, 200);
+    EXPECT_FLOAT_EQ(b.x, p.position[0]);
+  }
+}
+
+TEST_F(RoostTest, TileWithoutRoostThrowsNothing) {
+  place(ROOST_EDGE + 20);
+  spin_rear(100);
+  ASSERT_GT(bike->rear.depth, 0);
+  EXPECT_EQ(emit(1000), 0);
+}
+
+// Angle between a particle's velocity and the tyre's velocity at the contact point: how far
+// round the tyre it left (the bike's own 2 ft/s is small beside the tyre's speed).
+double throw_angle(const RoostParticle& p, const WheelState& wheel) {
+  const float* s = wheel.slip_velocity;
+  const double d = p.velocity[0] * s[0] + p.velocity[1] * s[1] + p.velocity[2] * s[2];
+  const double a = std::sqrt(p.velocity[0] * p.velocity[0] + p.velocity[1] * p.velocity[1] + p.velocity[2] * p.velocity[2]);
+  const double b = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
+  return std::acos(std::clamp(d / (a * b), -1.0, 1.0));
+}
+
+TEST_F(RoostTest, SpinningRearThrowsUpToTheFastAngleTheFrontNeverBeyondAnEighthTurn) {
+  dirt().randomize = 0;
+  dirt().fast_angle = float(PI / 2);
+  struct Case {
+    const char* what;
+    bool front;
+    double widest;
+  } cases[] = {{"rear", false, PI / 2}, {"front", true, PI / 8}};
+  for (const Case& c : cases) {
+    spin_rear(0);
+    WheelState& wheel = c.front ? bike->front : bike->rear;
+    if (c.front) {
+      dBodySetAngularVel(wheel.body, -100, 0, 0);
+      bike_ground_contacts(bike, &terrain);
+      dJointGroupEmpty(contact_group);
+    } else {
+      spin_rear(100);
+    }
+    roost_pool_reset();
+    double widest = 0;
+    for (int i = 0; i < 100; i++) {
+      wheel_emit_roost(&wheel, true, &terrain, 1, c.front ? ROOST_FRONT_SPREAD : ROOST_REAR_SPREAD, random);
+      widest = std::max(widest, throw_angle(roost_pool.particles[roost_pool.active_head], wheel));
+    }
+    EXPECT_LE(widest, c.widest + 0.03) << c.what;
+    EXPECT_GT(widest, c.widest * 0.9) << c.what;
+  }
+}
+
+TEST_F(RoostTest, ReplayedBikeFindsItsOwnContactsAndSplashesNeedNoSpin) {
+  spin_rear(100);
+  bike->rear.depth = bike->front.depth = 0;
+  EXPECT_EQ(emit(1000, true), 0);
+  EXPECT_EQ(emit(1000, false), 10);
+  EXPECT_GT(bike->rear.depth, 0);
+
+  roost_pool_reset();
+  dirt().mode = ROOST_SPLASH;
+  dirt().randomize = 0;
+  spin_rear(0);
+  // Both wheels splash while rolling, thrown up and out to the sides.
+  EXPECT_EQ(emit(1000), 20);
+  for (int i = roost_pool.active_head; i >= 0; i = roost_pool.particles[i].next) {
+    EXPECT_GE(roost_pool.particles[i].velocity[1], 0);
+  }
+}
+
+TEST_F(RoostTest, PoolNeverHoldsMoreThanItsParticlesAndLandedOnesReturn) {
+  spin_rear(100);
+  for (int i = 0; i < 300; i++) emit(1000);
+  EXPECT_EQ(roost_pool.active_count, ROOST_PARTICLE_MAX);
+  EXPECT_EQ(roost_pool.free_head, -1);
+  int listed = 0;
+  for (int i = roost_pool.active_head; i >= 0; i = roost_pool.particles[i].next) listed++;
+  EXPECT_EQ(listed, ROOST_PARTICLE_MAX);
+
+  // Everything thrown comes down within a few seconds, hides its billboard and is free again.
+  for (int i = 0; i < 10 * TICKS_PER_SECOND && roost_pool.active_count > 0; i++) roost_particles_move(&terrain);
+  EXPECT_EQ(roost_pool.active_count, 0);
+  for (int i = 0; i < ROOST_PARTICLE_MAX; i++) ASSERT_EQ(track_objects.billboards[size_t(i)].texture, 0) << i;
+  EXPECT_EQ(emit(1000), 10);
+}
+
+}  // namespace
