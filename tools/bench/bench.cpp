@@ -14,6 +14,7 @@ const struct Mode {
     {"vfs-index", bench_vfs_index, "file index over 10,000 loose files and 4 archives [scratch dir]"},
     {"resting", bench_resting, "1, 10, 40 and 160 bikes resting on flat ground against bare world steps"},
     {"ride", bench_ride, "full throttle per class and braking from 40 mph on a flat field"},
+    {"erode", bench_erode, "20 scripted laps of ruts and heaps, and erosion cost with 40 bikes [rate, default 10]"},
     {"terrain", bench_terrain, "ground sampling and a full shading refresh [track dir, default rabbithill]"},
 };
 

@@ -12,3 +12,6 @@ int bench_resting(int argc, char** argv);
 // Full-throttle runs from rest per engine class (0-30, 0-60 mph, top speed) and braking from
 // 40 mph on a flat field.
 int bench_ride(int argc, char** argv);
+// Ground erosion: 20 scripted laps over one line (ruts, heaps, base heights, restore) and the
+// per-step cost with 40 bikes; optional argument: the erosion rate (default 10).
+int bench_erode(int argc, char** argv);
