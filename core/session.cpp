@@ -21,7 +21,9 @@
 #include "files/memory.h"
 #include "physics/bike.h"
 #include "physics/contact.h"
+#include "physics/erosion.h"
 #include "physics/model_names.h"
+#include "physics/roost.h"
 #include "physics/setup.h"
 #include "physics/shape.h"
 #include "physics/world.h"
@@ -483,6 +485,11 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
   (void)line_set;
   // The points series' pending event is finished here once points series exist.
   loading_message("Resetting...");
+  // A played demo's "erode" commands set the erosion rate; its erosion records dig the ground.
+  demo_set_playback_handlers({[](int rate) { session.erosion_rate = rate; },
+                              [](const uint8_t* data, uint32_t length) {
+                                erode_stroke_apply(data, length, track_terrain.extent);
+                              }});
   vant_log("Resetting\n");
 
   session.random.seed(uint32_t(sim_tick));
@@ -526,6 +533,8 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
     gate_pieces_build();
   }
   game.track_loaded = true;
+  // A new race starts on the ground as loaded, before the riders are put down on it.
+  erode_ground_restore(&track_terrain);
 
   if (session.time_trial) {
     race.best_lap = race.last_lap = 0;
@@ -566,7 +575,8 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
   }
   loading_done("Loading bikes");
   history_clear_all();
-  // Starting a demo recording and the roost particle pool join here with their parts.
+  // Starting a demo recording joins here with its part.
+  roost_pool_reset();
 
   race_reset(duration_ticks, laps, race_start_tick);
   for (int k = 0; k < session.piece_count; k++) {
@@ -592,6 +602,44 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
   return true;
 }
 
+namespace {
+
+// Roost from every bike, the order turning by one each step so no bike always comes first
+// when the pool runs short.
+void emit_roost() {
+  int slots[SLOT_COUNT];
+  int count = 0;
+  for (int slot = 0; slot < SLOT_COUNT; slot++) {
+    if (slot_bike(slot)) slots[count++] = slot;
+  }
+  for (int k = 0; k < count; k++) {
+    const int slot = slots[uint32_t(k + sim_tick) % uint32_t(count)];
+    bike_emit_roost(slot_bike(slot), game.slot_kind[slot] != SLOT_REPLAY, &track_terrain,
+                    render_params.roost_frequency, session.random);
+  }
+}
+
+// The wheels of the bikes simulated here dig the ground; queued changes are applied around
+// the last local rider.
+void erode_ground() {
+  const float* local = nullptr;
+  float local_xz[2];
+  for (int slot = 0; slot < SLOT_COUNT; slot++) {
+    Bike* bike = slot_bike(slot);
+    if (!bike || game.slot_kind[slot] == SLOT_REPLAY) continue;
+    bike_erode(bike, &track_terrain);
+    if (game.slot_kind[slot] == SLOT_LOCAL) {
+      const dReal* p = frame_position(bike);
+      local_xz[0] = float(p[0]);
+      local_xz[1] = float(p[2]);
+      local = local_xz;
+    }
+  }
+  erode_queue_process(&track_terrain, local, float(session.erosion_rate) / 1024);
+}
+
+}  // namespace
+
 void session_step() {
   if (!track_current[0]) return;
   const bool watching = session.connected && session.race_slot == NO_RACE_SLOT;
@@ -609,10 +657,10 @@ void session_step() {
     collisions_connected();
   else
     collisions_offline();
-  // Roost emission joins here with ground erosion and roost.
+  emit_roost();
 
   physics_world_step();
-  // Ground erosion under the bikes joins here with ground erosion.
+  if (session.erosion_rate > 0) erode_ground();
 
   for (int slot = 0; slot < SLOT_COUNT; slot++) {
     Bike* bike = slot_bike(slot);
@@ -641,7 +689,7 @@ void session_step() {
       entrant.newest_state_tick = ring.entries[ring.head].tick;
     }
   }
-  // Roost particles move here with roost.
+  roost_particles_move(&track_terrain);
 
   gate_motion();
 

@@ -12,6 +12,7 @@
 #include "core/console.h"
 #include "core/loading.h"
 #include "files/vfs.h"
+#include "physics/roost.h"
 #include "physics/shape.h"
 #include "physics/suspension.h"
 #include "platform/vant.h"
@@ -30,8 +31,6 @@ int32_t track_gate_statues[START_GATE_PIECE_MAX];
 
 namespace {
 
-// The roost particle pool's billboards, made with every track load.
-constexpr int ROOST_BILLBOARDS = 2000;
 
 std::string track_path(const char* dir, const char* name) {
   return std::string("@") + dir + "/" + name;
@@ -113,7 +112,13 @@ bool track_load(const char* dir) {
   timing_gates_read(gates.c_str());
   add_gate_pieces();
 
-  for (int i = 0; i < ROOST_BILLBOARDS; i++) billboard_add(0, 0, 0, 1, 1, "");
+  // The roost particle pool's billboards, made with every track load.
+  int32_t first_roost = -1;
+  for (int i = 0; i < ROOST_PARTICLE_MAX; i++) {
+    const int32_t index = billboard_add(0, 0, 0, 1, 1, "");
+    if (i == 0) first_roost = index;
+  }
+  roost_pool_attach(first_roost);
 
   loading_message_logged("Loading flaggers");
   flaggers_read(dir, timing.checkpoint_count);
@@ -150,6 +155,7 @@ bool track_load(const char* dir) {
 void track_free() {
   vant_log("Deallocating track\n");
   forget_objects();
+  roost_pool_attach(-1);
   steering_terrain = nullptr;
   terrain_free(&track_terrain);
   track_current[0] = 0;

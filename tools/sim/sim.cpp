@@ -1,5 +1,6 @@
 // skorvan-sim: loads a track through the game's own session code, puts a lineup on the start
 // gate, runs the session step as fast as it can and prints what every rider did.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "core/track_load.h"
 #include "files/vfs.h"
 #include "physics/bike.h"
+#include "physics/erosion.h"
 #include "physics/world.h"
 #include "race/race.h"
 #include "track/track_list.h"
@@ -112,6 +114,22 @@ int race_position(int slot) {
   return 0;
 }
 
+// How far erosion moved the ground from its loaded heights.
+void print_ground_change(const Terrain& t) {
+  float deepest = 0, highest = 0;
+  long changed = 0;
+  const size_t n = size_t(t.grid_size) * size_t(t.grid_size);
+  for (size_t k = 0; k < n; k++) {
+    const float d = t.heights[k] - t.base_heights[k];
+    deepest = std::min(deepest, d);
+    highest = std::max(highest, d);
+    changed += d != 0;
+  }
+  printf("ground erosion: deepest change %.4f ft, highest change %.4f ft, %ld of %zu samples changed, %d points "
+         "still queued\n",
+         deepest, highest, changed, n, erode_queue.count);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -143,7 +161,6 @@ int main(int argc, char** argv) {
          race_start_tick * SIM_STEP);
   if (o.robots > 0) printf("robots have no auto pilot yet: they stand where they were placed\n");
   if (o.human) printf("the human rider gets no input here: it stands where it was placed\n");
-  if (o.erode > 0) printf("ground erosion is not built yet: --erode changes nothing\n");
 
   const int32_t steps = int32_t(o.seconds * TICKS_PER_SECOND);
   const auto wall_start = std::chrono::steady_clock::now();
@@ -163,6 +180,7 @@ int main(int argc, char** argv) {
            bike->number, bike->info.name, laps_completed(timing), race_time_text(best_lap(timing)).c_str(),
            race_time_text(total).c_str(), bike->crash_count, race_position(s), p[0], p[1], p[2]);
   }
+  if (o.erode > 0) print_ground_change(track_terrain);
   const double simulated = (sim_tick - 0) * SIM_STEP;
   printf("simulated %.3f s, wall %.3f s, %.1f steps per second\n", simulated, wall,
          wall > 0 ? double(steps) / wall : 0.0);
