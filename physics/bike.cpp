@@ -22,6 +22,13 @@ constexpr float RIDER_MASS_DISTRIBUTION_AT_CREATION = 1.0f / 3.0f;
 constexpr float KNOCKBACK_SLEEP = 0.25f;  // at or below, the bodies sleep
 constexpr double STOPPED_AFTER_START_DELAY = 2;  // s after the race start
 constexpr double STOPPED_SPEED = 5;              // ft/s
+// The top-out stops of fork and swing arm sit this far (ft, rad) beyond full extension. In
+// the model pose, and in any pose rebuilt at full extension, both joints rest exactly on
+// these stops with no error and no load: a degenerate limit row on which the world step's
+// pivoting solver gives up for the whole island, so a bike touching another one at rest lost
+// every contact force and sank through the ground, and the untouched pose repeated it each
+// step. A stop a hair away is only reached by a joint moving onto it.
+constexpr double TOP_OUT_CLEARANCE = 1e-6;
 
 // Where each body sits in the model pose.
 const float* model_pose_position(const BikeInfo& info, int body) {
@@ -139,7 +146,7 @@ void make_joints(Bike* bike) {
   dJointSetSliderAxis(j[JOINT_FORK], steering_axis[0], steering_axis[1], steering_axis[2]);
   dJointSetSliderParam(j[JOINT_FORK], dParamBounce, 0);
   dJointSetSliderParam(j[JOINT_FORK], dParamLoStop, -info.fork_travel);
-  dJointSetSliderParam(j[JOINT_FORK], dParamHiStop, 0);
+  dJointSetSliderParam(j[JOINT_FORK], dParamHiStop, TOP_OUT_CLEARANCE);
 
   j[JOINT_SWINGARM] = dJointCreateHinge(physics_world, nullptr);
   dJointAttach(j[JOINT_SWINGARM], b[BODY_SWINGARM], b[BODY_FRAME]);
@@ -148,7 +155,7 @@ void make_joints(Bike* bike) {
   dJointSetHingeParam(j[JOINT_SWINGARM], dParamBounce, 0);
   dJointSetHingeAxis(j[JOINT_SWINGARM], 1, 0, 0);
   dJointSetHingeParam(j[JOINT_SWINGARM], dParamLoStop, -info.swingarm_max_angle);
-  dJointSetHingeParam(j[JOINT_SWINGARM], dParamHiStop, 0);
+  dJointSetHingeParam(j[JOINT_SWINGARM], dParamHiStop, TOP_OUT_CLEARANCE);
 
   // The rider turns about an x axis 50 ft ahead of the bike, so near the frame it moves on an
   // almost vertical line, and slides along axis 1 (the hinge2 suspension); it cannot turn or

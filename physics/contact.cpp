@@ -452,6 +452,7 @@ int part_object_collision(Bike* bike, const Shape* shape, dBodyID object_body, c
 }
 
 int bike_bike_collision(Bike* a, Bike* b, int mode) {
+  if (a == b) return 0;  // a bike against itself would join its bodies to themselves
   const Vec3d frame_a = to_vec(dBodyGetPosition(a->bodies[BODY_FRAME]));
   const Vec3d frame_b = to_vec(dBodyGetPosition(b->bodies[BODY_FRAME]));
   const double reach = bike_reach(a, frame_a) + bike_reach(b, frame_b);

@@ -1,6 +1,7 @@
 // Whole bikes on a flat field: dropped upright they settle on their wheels, dropped on their
-// side they rest on their shape spheres.
+// side they rest on their shape spheres; two bikes that meet push each other apart.
 #include <cmath>
+#include <cstdarg>
 
 #include <gtest/gtest.h>
 
@@ -51,6 +52,8 @@ struct DropTest : ::testing::Test {
   Bike* bikes[2] = {nullptr, nullptr};
 
   void SetUp() override {
+    solver_messages = 0;
+    dSetMessageHandler(count_solver_message);
     physics_world_create();
     sim_tick = 0;
     race_start_tick = 0;
@@ -59,7 +62,13 @@ struct DropTest : ::testing::Test {
   void TearDown() override {
     for (Bike* bike : bikes) bike_destroy(bike);
     terrain_free(&terrain);
+    dSetMessageHandler(nullptr);
   }
+
+  // The physics library reports a step whose constraint solver gave up (it then leaves the
+  // rest of the island without forces) through its message handler.
+  static inline int solver_messages = 0;
+  static void count_solver_message(int, const char*, va_list) { solver_messages++; }
 
   Bike* make_bike(int index, float angle_about_z, const float offset[3]) {
     Bike* bike = bike_create("450sxf(2018)", index, "1", nullptr, nullptr, nullptr, nullptr);
@@ -112,6 +121,11 @@ struct DropTest : ::testing::Test {
     }
     return true;
   }
+  static double lowest_body(const Bike* bike) {
+    double lowest = INFINITY;
+    for (dBodyID body : bike->bodies) lowest = std::min(lowest, double(dBodyGetPosition(body)[1]));
+    return lowest;
+  }
   static double max_speed(const Bike* bike) {
     double fastest = 0;
     for (dBodyID body : bike->bodies) {
@@ -158,6 +172,119 @@ TEST_F(DropTest, BikeOnItsSideRestsOnItsShapes) {
   // Lying down: the frame's up axis is near horizontal and no part is below the ground.
   EXPECT_LT(std::fabs(dBodyGetRotation(bike->bodies[BODY_FRAME])[5]), 0.5);
   for (dBodyID body : bike->bodies) EXPECT_GT(dBodyGetPosition(body)[1], 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The deepest overlap (ft) of the two bikes' parts as the bike-bike test sees them: shape
+// spheres against shape spheres, and wheel tori against the other bike's spheres.
+double deepest_overlap(const Bike* a, const Bike* b) {
+  auto sphere_at = [](const Bike* bike, int part, const ShapeSphere& s) {
+    dVector3 c;
+    dBodyGetRelPointPos(bike->bodies[part], s.centre[0], s.centre[1], s.centre[2], c);
+    return ContactSphere{{c[0], c[1], c[2]}, s.radius, s.friction, 1, 1, bike->bodies[part]};
+  };
+  double deepest = 0;
+  for (const Bike* one : {a, b}) {
+    const Bike* other = one == a ? b : a;
+    for (int part = 0; part < BODY_COUNT; part++) {
+      if (!one->shapes[part]) continue;
+      for (int i = 0; i < one->shapes[part]->sphere_count; i++) {
+        ContactSphere mine = sphere_at(one, part, one->shapes[part]->spheres[i]);
+        SphereContactResult r;
+        for (const WheelState* wheel : {&other->front, &other->rear}) {
+          if (torus_sphere_contact(*wheel, mine, SPHERE_REPORT, &r)) deepest = std::max(deepest, r.depth);
+        }
+        // Sphere pairs once: wheel shapes meet only the other bike's body shapes.
+        const bool wheel = part == BODY_FRONT_WHEEL || part == BODY_REAR_WHEEL;
+        if (!wheel && one != a) continue;
+        for (int theirs = 0; theirs < BODY_COUNT; theirs++) {
+          if (!other->shapes[theirs] || theirs == BODY_FRONT_WHEEL || theirs == BODY_REAR_WHEEL) continue;
+          for (int k = 0; k < other->shapes[theirs]->sphere_count; k++) {
+            ContactSphere their = sphere_at(other, theirs, other->shapes[theirs]->spheres[k]);
+            if (sphere_sphere_contact(mine, their, SPHERE_REPORT, &r)) deepest = std::max(deepest, r.depth);
+          }
+        }
+      }
+    }
+  }
+  return deepest;
+}
+
+// Fresh bikes stand in their model pose with fork and swing arm fully extended. Touching
+// another bike from there must not stall the world step: both come to rest on the ground,
+// apart.
+TEST_F(DropTest, FreshBikesThatTouchComeToRestApart) {
+  struct Case {
+    const char* name;
+    float second[3];  // where the second bike is put, the first standing at (31, 0.1, 30)
+  };
+  const Case cases[] = {
+      {"set down with a wheel on the other's rider", {31.5f, 4.5f, 31.5f}},
+      {"dropped half a foot onto the other", {32, 5, 31}},
+      {"standing side by side, bars touching", {33.3f, 0.1f, 30}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const float first_at[3] = {31, 0.1f, 30};
+    Bike* first = make_bike(0, 0, first_at);
+    Bike* second = make_bike(1, 0, c.second);
+    double lowest = INFINITY;
+    for (int i = 0; i < 384; i++) {
+      step();
+      ASSERT_TRUE(finite_bike(first) && finite_bike(second)) << "step " << i;
+      lowest = std::min(lowest, std::min(lowest_body(first), lowest_body(second)));
+    }
+    EXPECT_EQ(solver_messages, 0);
+    EXPECT_GE(first->first_bike_contact_tick, 0);  // they did touch
+    EXPECT_GT(lowest, 0.1);                        // nothing sank through the ground
+    EXPECT_LT(max_speed(first), 0.1);
+    EXPECT_LT(max_speed(second), 0.1);
+    EXPECT_LT(deepest_overlap(first, second), 0.05);
+    for (Bike*& bike : bikes) {
+      bike_destroy(bike);
+      bike = nullptr;
+    }
+    solver_messages = 0;
+  }
+}
+
+// Two bikes rolling side by side at 10 ft/s, the right one drifting left at 3 ft/s: they
+// bump and the contacts keep them from passing into each other.
+TEST_F(DropTest, BikesRiddenIntoEachOtherStayApart) {
+  const float left_at[3] = {31, 0, 40};
+  const float right_at[3] = {34, 0, 40};
+  Bike* left = make_bike(0, 0, left_at);
+  Bike* right = make_bike(1, 0, right_at);
+  for (Bike* bike : {left, right}) {
+    const double drift = bike == right ? -3 : 0;
+    for (dBodyID body : bike->bodies) dBodySetLinearVel(body, drift, 0, -10);
+    for (const WheelState* wheel : {&bike->front, &bike->rear}) {
+      dBodySetAngularVel(wheel->body, -10 / (wheel->ring_radius + wheel->tread_radius), 0, 0);
+    }
+  }
+  double lowest = INFINITY, deepest = 0;
+  for (int i = 0; i < 160; i++) {
+    step();
+    ASSERT_TRUE(finite_bike(left) && finite_bike(right)) << "step " << i;
+    lowest = std::min(lowest, std::min(lowest_body(left), lowest_body(right)));
+    deepest = std::max(deepest, deepest_overlap(left, right));
+  }
+  EXPECT_EQ(solver_messages, 0);
+  EXPECT_GE(left->first_bike_contact_tick, 0);
+  EXPECT_GT(lowest, 0.1);
+  EXPECT_LT(deepest, 0.1);
+}
+
+// A bike is never collided with itself: that would make contacts of its bodies with
+// themselves.
+TEST_F(DropTest, BikeAgainstItselfTouchesNothing) {
+  const float at[3] = {31, 0.1f, 30};
+  Bike* bike = make_bike(0, 0, at);
+  EXPECT_EQ(bike_bike_collision(bike, bike, 0), 0);
+  EXPECT_EQ(dBodyGetNumJoints(bike->bodies[BODY_FRAME]), 3);  // steering, swing arm, rider
 }
 
 }  // namespace
