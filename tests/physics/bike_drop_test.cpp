@@ -278,6 +278,60 @@ TEST_F(DropTest, BikesRiddenIntoEachOtherStayApart) {
   EXPECT_LT(deepest, 0.1);
 }
 
+// Who rode into whom: a bike's front wheel hitting the other sets the invulnerability
+// counters, and every touch marks both bikes' contact ticks and clears their gate assists.
+TEST_F(DropTest, BikeBikeCollisionRules) {
+  struct Case {
+    const char* name;
+    float a_z, a_yaw, a_speed, a_counter;  // a is the faster bike; yaw pi faces +z
+    float b_z, b_yaw, b_speed, b_counter;
+    int b_part;  // the part of b that a must have touched
+    float a_after, b_after;
+  };
+  const float PI_F = 3.14159265f;
+  const Case cases[] = {
+      // Front wheels meet: each bike at 10 ft/s or more is raised to at least 128.
+      {"front to front", 30, 0, 12, 0, 30, PI_F, 11, 200, PART_FRONT_WHEEL, 128, 200},
+      // a's front wheel hits b's rear: a raised to 192, b's negative counter lowered to -640.
+      {"a rode into b", 37, 0, 12, 0, 30, 0, 6, -5, PART_REAR_WHEEL, 192, -640},
+      // b's front wheel hits a's rear: the same with the roles swapped.
+      {"b rode into a", 30, 0, 12, -5, 37, 0, 11, 0, PART_FRONT_WHEEL, -640, 192},
+      // Too slow for any of it.
+      {"slow bump", 37, 0, 4, -5, 30, 0, 3, -5, PART_REAR_WHEEL, -5, -5},
+  };
+  sim_tick = 77;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto place = [&](int index, float z, float yaw, float speed, float counter) {
+      const float origin[3] = {0, 0, 0};
+      Bike* bike = make_bike(index, 0, origin);
+      bike_rotate(bike, yaw);
+      const float offset[3] = {31, 0.1f, z};
+      bike_translate(bike, offset);
+      const dReal* r = dBodyGetRotation(bike->bodies[BODY_FRAME]);
+      for (dBodyID body : bike->bodies) dBodySetLinearVel(body, -r[2] * speed, 0, -r[10] * speed);
+      bike->invulnerability = counter;
+      bike->gate_assist[2] = 1;
+      return bike;
+    };
+    Bike* a = place(0, c.a_z, c.a_yaw, c.a_speed, c.a_counter);
+    Bike* b = place(1, c.b_z, c.b_yaw, c.b_speed, c.b_counter);
+    EXPECT_TRUE(bike_bike_collision(a, b, 0) & c.b_part);
+    EXPECT_FLOAT_EQ(a->invulnerability, c.a_after);
+    EXPECT_FLOAT_EQ(b->invulnerability, c.b_after);
+    for (const Bike* bike : {a, b}) {
+      EXPECT_EQ(bike->last_bike_contact_tick, 77);
+      EXPECT_EQ(bike->first_bike_contact_tick, 77);
+      EXPECT_EQ(bike->gate_assist[2], 0);
+    }
+    for (Bike*& bike : bikes) {
+      bike_destroy(bike);
+      bike = nullptr;
+    }
+    dJointGroupEmpty(contact_group);
+  }
+}
+
 // A bike is never collided with itself: that would make contacts of its bodies with
 // themselves.
 TEST_F(DropTest, BikeAgainstItselfTouchesNothing) {
