@@ -306,7 +306,7 @@ void bike_reset(Bike* bike) {
   bike->lean_limit = 0;
   bike->last_bike_contact_tick = -1;
   bike->first_bike_contact_tick = -1;
-  std::memset(bike->gate_assist, 0, sizeof bike->gate_assist);
+  std::memset(bike->lines_in_use, 0, sizeof bike->lines_in_use);
   std::memset(bike->rider_velocity_ring, 0, sizeof bike->rider_velocity_ring);
   erode_stroke_clear(&bike->front_stroke);
   erode_stroke_clear(&bike->rear_stroke);

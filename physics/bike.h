@@ -122,7 +122,9 @@ struct Bike {
   float rider_velocity_ring[4][3];  // the rider body's velocity of the last four steps
   int32_t last_bike_contact_tick;   // tick of the latest contact with another bike
   int32_t first_bike_contact_tick;  // -1 until the first contact with another bike
-  float gate_assist[4];             // cleared by a contact with another bike
+  // line_id of the racing line a robot follows per gate-sequence index mod 4; a contact with
+  // another bike clears them, so the run no longer counts for the line statistics.
+  int32_t lines_in_use[4];
 
   char number[BIKE_NUMBER_LENGTH + 1];  // race number
   int tag;                              // the caller's value

@@ -501,7 +501,7 @@ int bike_bike_collision(Bike* a, Bike* b, int mode) {
   }
   for (Bike* bike : {a, b}) {
     bike->last_bike_contact_tick = sim_tick;
-    for (float& value : bike->gate_assist) value = 0;
+    for (int32_t& id : bike->lines_in_use) id = 0;
     if (bike->first_bike_contact_tick == -1) bike->first_bike_contact_tick = sim_tick;
   }
   return mask;

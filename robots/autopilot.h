@@ -1,0 +1,34 @@
+// The auto pilot's per-robot state, by slot, and where a robot stands along its own path.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/constants.h"
+#include "robots/lines.h"
+
+struct Bike;
+
+struct AutoPilot {
+  int32_t personality;  // index into the personality table; 0 = not a robot
+  std::vector<LinePoint> path;  // the robot's own path; empty = none
+  int32_t path_target;          // index of the point the robot heads for
+  int32_t path_segment;         // gate-sequence index of the next segment to append
+  int32_t ap_mode;              // 0 normal, 1..3 recovery
+  int32_t last_progress_tick;   // sim_tick when path_target last advanced
+  float start_timer;            // s; 0 = not yet drawn
+  float throttle_memory;
+  int32_t lean_limit_tick;  // sim_tick the lean target was last cut by the ground
+};
+
+// The state of the robot in each slot (a bike's tag is its slot).
+extern AutoPilot autopilots[SLOT_COUNT];
+
+// The auto-pilot state of a bike, null when its tag is no slot.
+AutoPilot* autopilot_of(const Bike* bike);
+// Clears a slot's state: no personality, empty path, lean_limit_tick -1000000.
+void autopilot_reset(AutoPilot& pilot);
+// True when the bike is driven by the auto pilot (its personality is not 0).
+bool bike_is_robot(const Bike* bike);
+// The robot's fractional position along its path (see autopilot_state.cpp).
+float autopilot_path_position(const Bike* bike);
