@@ -214,6 +214,7 @@ void main_loop() {
 void stage(const char* name) { loading_message_logged(name); }
 
 void shut_down() {
+  session_remember_lines();
   session_free_bikes();
   track_free();
   physics_world_destroy();

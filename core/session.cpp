@@ -32,6 +32,8 @@
 #include "replay/bike_state.h"
 #include "replay/demo.h"
 #include "replay/history.h"
+#include "robots/autopilot.h"
+#include "robots/lines.h"
 #include "track/objects.h"
 
 Session session;
@@ -277,8 +279,9 @@ RaceContext race_context() {
 
 void timing_step(int slot, Bike* bike) {
   const dReal* wheel = dBodyGetPosition(bike->bodies[BODY_FRONT_WHEEL]);
+  lines_record_step(bike);
   GateStep step = race_gate_progress(slot, float(wheel[0]), float(wheel[2]), sim_tick);
-  // Racing-line bookkeeping of a counted gate joins here with the robots' lines.
+  if (step.advanced && step.counted) lines_gate_passed(bike, step.index);
   if (step.accepted) race_order_update(race_context());
 }
 
@@ -472,6 +475,7 @@ void session_free_bikes() {
   for (int slot = 0; slot < SLOT_COUNT; slot++) {
     if (slot_bike(slot)) bike_destroy(slot_bike(slot));
     slot_bike(slot) = nullptr;
+    autopilot_reset(autopilots[slot]);
     game.slot_kind[slot] = SLOT_REPLAY;
   }
   race_entrants_clear();
@@ -500,7 +504,7 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
   }
 
   loading_message_logged("Remembering lines");
-  // Saving the robots' racing lines joins here with the robots.
+  session_remember_lines();
   if (!playback) demo_play_close();
   loading_done("Remembering lines");
 
@@ -565,7 +569,14 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
   }
   game.viewed_slot = viewed;
 
-  // Reading the racing lines of the line set joins here with the robots.
+  lines_learn = start_options.learn;
+  if (line_table.present) {
+    lines_load(track_current, line_set);
+    session.line_set = line_set;
+    loading_message_logged("Analyzing lines");
+    lines_analyze();
+    loading_done("Analyzing lines");
+  }
 
   std::fill(robot_used, robot_used + ROSTER_SIZE, false);
   race_entrants_clear();
@@ -577,6 +588,7 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
   history_clear_all();
   // Starting a demo recording joins here with its part.
   roost_pool_reset();
+  lines_reset_race();
 
   race_reset(duration_ticks, laps, race_start_tick);
   for (int k = 0; k < session.piece_count; k++) {
@@ -639,6 +651,12 @@ void erode_ground() {
 }
 
 }  // namespace
+
+void session_remember_lines() {
+  if (track_current[0] && session.line_set >= 0) lines_save(track_current, session.line_set);
+  lines_clear();
+  session.line_set = -1;
+}
 
 void session_step() {
   if (!track_current[0]) return;

@@ -65,6 +65,7 @@ struct Session {
   double off_pace_factor;   // times the leader's segment time
   int piece_count;
   GatePiece pieces[START_GATE_PIECE_MAX];
+  int line_set;  // robot skill whose lines file the line table came from; -1 = none
 };
 extern Session session;
 
@@ -78,6 +79,9 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
                    int32_t laps, int line_set);
 // Frees every bike of the session.
 void session_free_bikes();
+// Writes what the robots learnt into the lines file of the line set in use and empties the
+// line table (a new race, and the end of the program).
+void session_remember_lines();
 // Advances the session by one SIM_STEP.
 void session_step();
 

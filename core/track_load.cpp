@@ -17,6 +17,7 @@
 #include "physics/suspension.h"
 #include "platform/vant.h"
 #include "race/timing.h"
+#include "robots/lines.h"
 #include "track/cameras.h"
 #include "track/lighting.h"
 #include "track/objects.h"
@@ -110,6 +111,7 @@ bool track_load(const char* dir) {
   const std::string gates = track_path(dir, "timing_gates");
   digest_file(&digest, gates);
   timing_gates_read(gates.c_str());
+  lines_table_create();
   add_gate_pieces();
 
   // The roost particle pool's billboards, made with every track load.
@@ -156,6 +158,7 @@ void track_free() {
   vant_log("Deallocating track\n");
   forget_objects();
   roost_pool_attach(-1);
+  lines_table_free();
   steering_terrain = nullptr;
   terrain_free(&track_terrain);
   track_current[0] = 0;
