@@ -311,7 +311,7 @@ TEST_F(DropTest, BikeBikeCollisionRules) {
       const dReal* r = dBodyGetRotation(bike->bodies[BODY_FRAME]);
       for (dBodyID body : bike->bodies) dBodySetLinearVel(body, -r[2] * speed, 0, -r[10] * speed);
       bike->invulnerability = counter;
-      bike->gate_assist[2] = 1;
+      bike->lines_in_use[2] = 1;
       return bike;
     };
     Bike* a = place(0, c.a_z, c.a_yaw, c.a_speed, c.a_counter);
@@ -322,7 +322,7 @@ TEST_F(DropTest, BikeBikeCollisionRules) {
     for (const Bike* bike : {a, b}) {
       EXPECT_EQ(bike->last_bike_contact_tick, 77);
       EXPECT_EQ(bike->first_bike_contact_tick, 77);
-      EXPECT_EQ(bike->gate_assist[2], 0);
+      EXPECT_EQ(bike->lines_in_use[2], 0);
     }
     for (Bike*& bike : bikes) {
       bike_destroy(bike);
