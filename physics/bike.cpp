@@ -304,6 +304,7 @@ void bike_reset(Bike* bike) {
   bike->knockback = 1;
   bike->land_damping = 1;
   bike->lean_limit = 0;
+  bike->fell_while_leading = false;
   bike->last_bike_contact_tick = -1;
   bike->first_bike_contact_tick = -1;
   std::memset(bike->lines_in_use, 0, sizeof bike->lines_in_use);
@@ -417,7 +418,8 @@ void bike_correct_joint_drift(Bike* bike) {
 
 void bike_post_step(Bike* bike) {
   if (bike->knockback <= KNOCKBACK_SLEEP) {
-    // A sleeping bike only moves its crash limbs (crash_limbs_update, rider module).
+    // A sleeping bike only moves its crash limbs.
+    crash_limbs_update(bike);
     return;
   }
 
@@ -445,14 +447,14 @@ void bike_post_step(Bike* bike) {
     bike->fall_tick = sim_tick;
   }
 
-  // Rider module: crash detection (crash_check), then crash recovery and realign
-  // (crash_update) while the crash timer runs.
+  crash_check(bike);
+  crash_update(bike);
 
   // The low-speed aids may override these controls for this step only.
   const float sit_dab = bike->controls.sit_dab;
   const float front_brake = bike->controls.front_brake;
   const float rear_brake = bike->controls.rear_brake;
-  // Rider module: back up and dab when stopped (low_speed_aids_update).
+  low_speed_aids_update(bike);
   rider_springs_update(bike);
   suspension_update(bike);
   // Arcade physics replaces steering_update with a lean controller (arcade_steering_update).
@@ -461,14 +463,13 @@ void bike_post_step(Bike* bike) {
   steering_damper(bike);
 
   bike_correct_joint_drift(bike);
-
-  // Rider module: dab support and realign (dab_support_update).
+  dab_support_update(bike);
 
   bike->controls.sit_dab = sit_dab;
   bike->controls.front_brake = front_brake;
   bike->controls.rear_brake = rear_brake;
 
-  // Rider module: crash limbs (crash_limbs_update).
+  crash_limbs_update(bike);
   const dReal* v = dBodyGetLinearVel(bike->bodies[BODY_RIDER]);
   float* slot = bike->rider_velocity_ring[sim_tick & 3];
   slot[0] = float(v[0]);

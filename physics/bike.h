@@ -117,6 +117,7 @@ struct Bike {
   float dab;               // 0..1, how far the foot is out
   float land_damping;
   float lean_limit;
+  bool fell_while_leading;  // fell at low speed while leading a race (the race rules read it)
   float limb_pos[2][3];  // the rider's two crash limbs
   float limb_vel[2][3];
   float rider_velocity_ring[4][3];  // the rider body's velocity of the last four steps

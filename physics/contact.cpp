@@ -8,6 +8,7 @@
 
 #include "core/constants.h"
 #include "core/tick.h"
+#include "physics/rider.h"
 #include "physics/steering.h"
 #include "physics/world.h"
 #include "track/terrain.h"
@@ -311,10 +312,13 @@ bool bike_ground_contacts(Bike* bike, const Terrain* terrain) {
       if (part == BODY_RIDER) rider_touched = true;
     }
   }
-  // An upside-down rider hitting the ground at more than 5 ft/s, not crashed and not
-  // protected by a negative invulnerability counter, crashes: crash_start of the rider
-  // module is called here.
-  (void)rider_touched;
+  // An upside-down rider hitting the ground at more than 5 ft/s crashes, unless already down
+  // or protected by a negative invulnerability counter.
+  if (rider_touched && !bike_crashed(bike) && bike->invulnerability >= 0) {
+    dBodyID rider = bike->bodies[BODY_RIDER];
+    const dReal* v = dBodyGetLinearVel(rider);
+    if (dBodyGetRotation(rider)[5] < 0 && v[0] * v[0] + v[1] * v[1] + v[2] * v[2] > 25) crash_start(bike);
+  }
   if (body_touched && !bike->touched_down) bike->touched_down = true;
   return touched || body_touched;
 }

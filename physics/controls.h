@@ -1,5 +1,5 @@
 // The per-step input record of a bike, written by the player's controls, robots, demos and
-// the network, and read by the physics.
+// the network, and read by the physics; and its setters.
 #pragma once
 
 struct RiderControls {
@@ -12,3 +12,16 @@ struct RiderControls {
   float back_up;      // 0..1, push the bike backwards
   float lean;         // -1 forward .. +1 backward
 };
+
+struct Bike;
+
+// Each setter clamps to the control's range. Throttle, sit/dab, back up and lean are 0 while
+// the rider is down; steering, clutch and brakes still work on the riderless bike.
+void controls_set_steer(Bike* bike, float value);
+void controls_set_throttle(Bike* bike, float value);
+void controls_set_clutch(Bike* bike, float value);
+void controls_set_front_brake(Bike* bike, float value);
+void controls_set_rear_brake(Bike* bike, float value);
+void controls_set_sit_dab(Bike* bike, float value);
+void controls_set_back_up(Bike* bike, float value);
+void controls_set_lean(Bike* bike, float value);

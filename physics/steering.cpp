@@ -17,3 +17,11 @@ float roll_angle(const Bike* bike) {
   double o = up[0] * -hz + up[2] * hx;
   return float(std::acos(std::clamp(o, -1.0, 1.0)) - M_PI / 2);
 }
+
+float roll_rate(const Bike* bike) {
+  dBodyID frame = bike->bodies[BODY_FRAME];
+  const dReal* w = dBodyGetAngularVel(frame);
+  dVector3 local;
+  dBodyVectorFromWorld(frame, w[0], w[1], w[2], local);
+  return float(local[2]);
+}

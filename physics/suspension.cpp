@@ -208,12 +208,8 @@ void steering_update(Bike* bike) {
     bike->land_damping = s.land_damping_factor;
     stability = -SELF_CENTRING * delta;
   } else {
-    dBodyID frame = bike->bodies[BODY_FRAME];
-    const dReal* av = dBodyGetAngularVel(frame);
-    dVector3 local;
-    dBodyVectorFromWorld(frame, av[0], av[1], av[2], local);
-    float roll_rate = float(local[2]);
-    float damp = roll_rate * s.roll_damping * bike->land_damping;
+    const float rate = roll_rate(bike);
+    float damp = rate * s.roll_damping * bike->land_damping;
     if (bike->land_damping > 1 && s.land_damping_falloff != 0) {
       bike->land_damping = std::max(1.0f, bike->land_damping - (s.land_damping_factor - 1) * float(SIM_STEP) /
                                                                    s.land_damping_falloff);
@@ -225,7 +221,7 @@ void steering_update(Bike* bike) {
       damp *= k;
       level *= k;
     }
-    bool leaning_further = (roll_rate < 0 && roll < 0) || (roll_rate >= 0 && roll >= 0);
+    bool leaning_further = (rate < 0 && roll < 0) || (rate >= 0 && roll >= 0);
     if (leaning_further && std::fabs(roll) > s.roll_limit_angle) {
       damp *= (std::fabs(roll) - s.roll_limit_angle) * s.roll_limit_factor + 1;
     }
@@ -236,7 +232,7 @@ void steering_update(Bike* bike) {
       bool back = (roll >= 0 && q < 0) || (roll < 0 && q >= 0);
       float cap = back ? LEAN_RATE_BACK : LEAN_RATE_OUT;
       q = clampf(q, -cap, cap);
-      float lean = s.steering_strength * clampf(4 * (roll_rate - q + clampf(q - roll_rate, -0.125f, 0.125f)), -1, 1);
+      float lean = s.steering_strength * clampf(4 * (rate - q + clampf(q - rate, -0.125f, 0.125f)), -1, 1);
       rider = rider_direct * s.direct_steering + lean * (1 - s.direct_steering);
     }
   }

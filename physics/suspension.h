@@ -6,8 +6,9 @@
 
 struct Terrain;
 
-// The ground the steering lock reads (grip and height under the front wheel); set with the
-// track. Without one the lock takes full grip and a wheel on the ground.
+// The ground the steering lock (grip and height under the front wheel) and the rider's feet
+// read; set with the track. Without one the lock takes full grip and a wheel on the ground,
+// and the feet find flat ground at height 0.
 extern const Terrain* steering_terrain;
 
 // Damping force (lbf) at velocity v (ft/s, positive = extending) from the linear coefficients

@@ -9,43 +9,10 @@
 #include "physics/bike.h"
 #include "physics/contact.h"
 #include "physics/world.h"
+#include "tests/physics/stand_in_shapes.h"
 #include "track/terrain.h"
 
 namespace {
-
-// Small sphere sets in body coordinates standing in for the generated shape files.
-Shape* test_shape(int body) {
-  auto sphere = [](float x, float y, float z, float r) { return ShapeSphere{{x, y, z}, r, 0.6f, {}}; };
-  switch (body) {
-    case BODY_FRAME: {
-      ShapeSphere s[] = {sphere(0, 0.3f, -0.6f, 0.5f), sphere(0, 0, 0.4f, 0.5f), sphere(0.45f, 0.3f, 0, 0.35f),
-                         sphere(-0.45f, 0.3f, 0, 0.35f)};
-      return shape_make(s, 4);
-    }
-    case BODY_RIDER: {
-      ShapeSphere s[] = {sphere(0, 0.8f, -0.9f, 0.45f), sphere(0, 0, 0, 0.6f), sphere(0.9f, 0.4f, -0.4f, 0.3f),
-                         sphere(-0.9f, 0.4f, -0.4f, 0.3f)};
-      return shape_make(s, 4);
-    }
-    case BODY_STEERING: {
-      ShapeSphere s[] = {sphere(1.0f, 0.2f, 0.6f, 0.25f), sphere(-1.0f, 0.2f, 0.6f, 0.25f)};
-      return shape_make(s, 2);
-    }
-    case BODY_FRONT_WHEEL:
-    case BODY_REAR_WHEEL: {
-      ShapeSphere s[8];
-      for (int k = 0; k < 8; k++) {
-        float a = float(k) * 0.785398f;
-        s[k] = sphere(0, 0.8f * std::cos(a), 0.8f * std::sin(a), 0.33f);
-      }
-      return shape_make(s, 8);
-    }
-    default: {
-      ShapeSphere s[] = {sphere(0, 0, 0, 0.25f)};
-      return shape_make(s, 1);
-    }
-  }
-}
 
 struct DropTest : ::testing::Test {
   Terrain terrain{};
@@ -72,10 +39,7 @@ struct DropTest : ::testing::Test {
 
   Bike* make_bike(int index, float angle_about_z, const float offset[3]) {
     Bike* bike = bike_create("450sxf(2018)", index, "1", nullptr, nullptr, nullptr, nullptr);
-    for (int b = 0; b < BODY_COUNT; b++) {
-      shape_free(bike->shapes[b]);
-      bike->shapes[b] = test_shape(b);
-    }
+    give_stand_in_shapes(bike);
     if (angle_about_z != 0) {
       // Lay the bike over about the world z axis through the origin.
       dMatrix3 r;

@@ -85,6 +85,23 @@ void braking(const char* what, float front, float rear, unsigned antilock, const
   bike_destroy(bike);
 }
 
+// From rest at part throttle: time to 10 mph and the speed after 5 s.
+void part_throttle(const char* model, float throttle, const Terrain* terrain) {
+  Bike* bike = start_bike(model);
+  bike->setup.options |= OPTION_AUTO_SHIFT;
+  bike->controls.throttle = throttle;
+  bike->controls.clutch = 1;
+  double t10 = -1;
+  float max_rpm = 0;
+  for (int i = 0; i < 5 * TICKS_PER_SECOND && finite(bike); i++) {
+    step(bike, terrain);
+    if (t10 < 0 && bike_forward_speed_mph(bike) >= 10) t10 = (i + 1) * SIM_STEP;
+    max_rpm = std::fmax(max_rpm, engine_rpm(bike));
+  }
+  std::printf("%-14s %8.2f %8.2f %8.1f %8.0f\n", model, throttle, t10, bike_forward_speed_mph(bike), max_rpm);
+  bike_destroy(bike);
+}
+
 }  // namespace
 
 int bench_ride(int, char**) {
@@ -96,6 +113,10 @@ int bench_ride(int, char**) {
   std::printf("%-14s %-5s %8s %8s %9s %5s\n", "model", "class", "0-30", "0-60", "top mph", "gear");
   for (const char* model : {"450sxf(2018)", "crf250(2018)", "250sx(2012)", "125sx", "rs50kx"}) {
     acceleration(model, &terrain);
+  }
+  std::printf("\nfrom rest at part throttle (s to 10 mph; -1 = not reached in 5 s)\n");
+  for (const char* model : {"450sxf(2018)", "crf250(2018)", "250sx(2012)", "125sx", "rs50kx"}) {
+    for (float throttle : {0.2f, 0.4f, 0.6f, 0.8f}) part_throttle(model, throttle, &terrain);
   }
   std::printf("\nbraking from 40 mph, 450sxf(2018)\n");
   braking("front, antilock", 1, 0, OPTION_FRONT_ANTILOCK, &terrain);
