@@ -9,7 +9,7 @@
 #include "physics/bike.h"
 #include "physics/contact.h"
 #include "physics/world.h"
-#include "tests/physics/stand_in_shapes.h"
+#include "tests/physics/rig.h"
 #include "track/terrain.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "physics/steering.h"
 #include "physics/suspension.h"
 #include "physics/world.h"
-#include "tests/physics/stand_in_shapes.h"
+#include "tests/physics/rig.h"
 #include "track/terrain.h"
 
 namespace {
@@ -27,21 +27,6 @@ constexpr float START_Z = 960;       // near the +z edge: the bike rides towards
 struct RidingTest : ::testing::Test {
   Terrain terrain{};
   Bike* bike = nullptr;
-
-  // The stability values a rider gets from the game's default setup (the most stable preset):
-  // the steer input asks for a lean.
-  void use_default_stability() {
-    AppliedSetup& s = bike->setup;
-    s.leveling = 20;
-    s.roll_damping = 80;
-    s.roll_limit_angle = 0.7853982f;
-    s.roll_limit_factor = 32;
-    s.steering_damping = 60;
-    s.direct_steering = 0.125f;
-    s.slow_damping_speed = 40;
-    s.slow_damping_factor = 2;
-    s.restricted_lock_angle = 0.0174533f;
-  }
 
   void SetUp() override {
     physics_world_create();
@@ -135,7 +120,7 @@ struct RidingTest : ::testing::Test {
 TEST_F(RidingTest, ConstantSteerHoldsASteadyCircleAndReleasingStraightensUp) {
   for (float steer : {0.5f, -0.5f}) {
     place(0);
-    use_default_stability();
+    use_default_stability(bike);
     ride_up_to(20, 5 * TICKS_PER_SECOND);
     controls_set_steer(bike, steer);
     double roll_then = 0, yaw_then = 0;
@@ -187,7 +172,7 @@ TEST_F(RidingTest, OverARampItFliesLandsOnItsWheelsAndRidesOn) {
       return z > 856 ? c.ramp_height : 0.0f;
     });
     place(0);
-    use_default_stability();
+    use_default_stability(bike);
     int air = 0, longest = 0;
     for (int i = 0; i < 6 * TICKS_PER_SECOND; i++) {
       hold_speed(c.mph);
@@ -214,7 +199,7 @@ TEST_F(RidingTest, UpAStepAndOffAnother) {
     return z > 860 ? 0.75f : -1.25f;
   });
   place(0);
-  use_default_stability();
+  use_default_stability(bike);
   bool climbed = false;
   for (int i = 0; i < 8 * TICKS_PER_SECOND; i++) {
     hold_speed(12);

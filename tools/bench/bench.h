@@ -9,9 +9,12 @@ int bench_terrain(int argc, char** argv);
 // N = 1, 10, 40 and 160 bikes resting on flat ground: microseconds per bike-step with
 // contacts and post-step, against bare world steps of the same bodies and joints.
 int bench_resting(int argc, char** argv);
-// Full-throttle runs from rest per engine class (0-30, 0-60 mph, top speed) and braking from
-// 40 mph on a flat field.
+// Full-throttle runs from rest per engine class (0-30, 0-60 mph, top speed), part-throttle
+// starts, and braking from 40 mph on a flat field.
 int bench_ride(int argc, char** argv);
 // Ground erosion: 20 scripted laps over one line (ruts, heaps, base heights, restore) and the
 // per-step cost with 40 bikes; optional argument: the erosion rate (default 10).
 int bench_erode(int argc, char** argv);
+// A bike ridden with random controls over rolling ground with steps: NaN, bodies under the
+// ground, runaway speeds, crashes and recoveries. Optional arguments: minutes (10), seed (1).
+int bench_random_ride(int argc, char** argv);

@@ -1,5 +1,6 @@
 // Bikes ridden on a flat field at full throttle with automatic shifting: 0-30 and 0-60 mph
-// times and the top speed reached in 20 s, per engine class; and braking from 40 mph.
+// times and the top speed reached in 20 s, per engine class; starts at part throttle; and
+// braking from 40 mph.
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
@@ -114,7 +115,8 @@ int bench_ride(int, char**) {
   for (const char* model : {"450sxf(2018)", "crf250(2018)", "250sx(2012)", "125sx", "rs50kx"}) {
     acceleration(model, &terrain);
   }
-  std::printf("\nfrom rest at part throttle (s to 10 mph; -1 = not reached in 5 s)\n");
+  std::printf("\nfrom rest at part throttle, automatic shifting (s; -1 = not reached in 5 s)\n");
+  std::printf("%-14s %8s %8s %8s %8s\n", "model", "throttle", "0-10", "mph @5s", "top rpm");
   for (const char* model : {"450sxf(2018)", "crf250(2018)", "250sx(2012)", "125sx", "rs50kx"}) {
     for (float throttle : {0.2f, 0.4f, 0.6f, 0.8f}) part_throttle(model, throttle, &terrain);
   }

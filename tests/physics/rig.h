@@ -1,5 +1,6 @@
-// Small sphere sets in body coordinates standing in for the bike's shape files, so a bike in
-// a test or a benchmark can lie on the ground and its rider can hit it.
+// Bikes ridden in tests and benchmarks: small sphere sets standing in for the shape files, so
+// a bike can lie on the ground and its rider can hit it, and the stability values of the
+// game's default setup.
 #pragma once
 
 #include <cmath>
@@ -46,4 +47,19 @@ inline void give_stand_in_shapes(Bike* bike) {
     shape_free(bike->shapes[b]);
     bike->shapes[b] = stand_in_shape(b);
   }
+}
+
+// The stability values a rider gets from the game's default setup (the most stable preset):
+// the steer input asks for a lean.
+inline void use_default_stability(Bike* bike) {
+  AppliedSetup& s = bike->setup;
+  s.leveling = 20;
+  s.roll_damping = 80;
+  s.roll_limit_angle = 0.7853982f;
+  s.roll_limit_factor = 32;
+  s.steering_damping = 60;
+  s.direct_steering = 0.125f;
+  s.slow_damping_speed = 40;
+  s.slow_damping_factor = 2;
+  s.restricted_lock_angle = 0.0174533f;
 }
