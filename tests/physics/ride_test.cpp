@@ -114,3 +114,38 @@ TEST_F(SagTest, StifferSpringsAndMorePreloadSitHigher) {
 }
 
 }  // namespace
+
+namespace {
+
+// Fork and swing arm a moment after the bike, pushed down hard, is let go: the more rebound
+// damping, the less they have extended.
+struct ReboundTest : RideTest {
+  Sag after_release() {
+    for (int i = 0; i < TICKS_PER_SECOND; i++) step();
+    for (int i = 0; i < TICKS_PER_SECOND / 2; i++) {
+      dBodyAddForce(bike->bodies[BODY_FRAME], 0, -1500, 0);
+      step();
+    }
+    for (int i = 0; i < TICKS_PER_SECOND / 8; i++) step();
+    return {dJointGetSliderPosition(bike->joints[JOINT_FORK]), dJointGetHingeAngle(bike->joints[JOINT_SWINGARM])};
+  }
+};
+
+TEST_F(ReboundTest, MoreReboundDampingExtendsSlower) {
+  const float offset[3] = {1024, 0.05f, 1900};
+  const AppliedSetup defaults = bike->setup;
+  Sag result[2];
+  const float factors[2] = {0.25f, 4};  // the ends of the rebound sliders
+  for (int k = 0; k < 2; k++) {
+    bike_reset(bike);
+    bike_translate(bike, offset);
+    bike->setup = defaults;
+    bike->setup.fork_hs_reb_k = defaults.fork_hs_reb_k * factors[k];
+    bike->setup.shock_hs_reb_k = defaults.shock_hs_reb_k * factors[k];
+    result[k] = after_release();
+  }
+  EXPECT_LT(result[1].fork, result[0].fork - 0.02);
+  EXPECT_LT(result[1].swingarm, result[0].swingarm - 0.01);
+}
+
+}  // namespace
