@@ -457,8 +457,11 @@ void bike_post_step(Bike* bike) {
   low_speed_aids_update(bike);
   rider_springs_update(bike);
   suspension_update(bike);
-  // Arcade physics replaces steering_update with a lean controller (arcade_steering_update).
-  steering_update(bike);
+  if (bike->setup.options & OPTION_ARCADE) {
+    arcade_steering_update(bike);
+  } else {
+    steering_update(bike);
+  }
   drivetrain_update(bike);
   steering_damper(bike);
 

@@ -6,6 +6,7 @@
 
 #include "core/constants.h"
 #include "physics/steering.h"
+#include "physics/world.h"
 #include "track/terrain.h"
 
 namespace {
@@ -243,4 +244,74 @@ void steering_update(Bike* bike) {
   }
   apply_steering_torque(bike, clampf((stability + rider) * STEERING_GAIN, lo_limit, hi_limit));
   bike->lean_limit = lean_limit(vw, roll, beta, delta, lock);
+}
+
+namespace {
+
+constexpr float ARCADE_LEAN_TORQUE = 1000;     // lbf·ft of the lean motor
+constexpr float ARCADE_LOOK_AHEAD = 1;         // s of ballistic flight predicted
+constexpr float ARCADE_TAIL = 20;              // ft behind the frame where the tail drag acts
+constexpr float ARCADE_TAIL_DRAG = 0.25f;      // lbf per ft/s
+
+// Steering torque factor (-2/3..2/3) that turns the steering towards a target angle: a
+// proportional term with a dead band, less the steering rate, with a second small dead band.
+float arcade_steer_towards(float target, float angle, float rate) {
+  const float band = 1.0f / 32, fine = 0.00041667f;
+  float e = clampf(target - angle, -0.25f, 0.25f);
+  e = e > band ? (e - band) * 8 : (e < -band ? (e + band) * 8 : 0);
+  float r = e - rate;
+  r = r > fine ? r - fine : (r < -fine ? r + fine : 0);
+  return clampf(r * 0.5f, -0.6666667f, 0.6666667f);
+}
+
+}  // namespace
+
+void arcade_steering_update(Bike* bike) {
+  if (bike_crashed(bike)) return;
+  const AppliedSetup& s = bike->setup;
+  const float steer = bike->controls.steer;
+  dBodyID frame = bike->bodies[BODY_FRAME];
+  dJointID steering = bike->joints[JOINT_STEERING];
+  const float delta = float(dJointGetHingeAngle(steering));
+
+  if (bike->front.depth <= 0) {
+    // Still in the air a second from now: only centre the steering.
+    const dReal* p = dBodyGetPosition(frame);
+    const dReal* v = dBodyGetLinearVel(frame);
+    float t = ARCADE_LOOK_AHEAD;
+    float x = float(p[0] + v[0] * t), y = float(p[1] + v[1] * t - 16 * t * t), z = float(p[2] + v[2] * t);
+    float ground = steering_terrain ? terrain_height_at(steering_terrain, x, z) : 0;
+    if (y - ground >= bike->info.frame_pos[1]) {
+      apply_steering_torque(bike, (-SELF_CENTRING * delta + s.steering_strength * steer * s.direct_steering) *
+                                      STEERING_GAIN);
+      return;
+    }
+  }
+
+  // The lean follows the steer input at a bounded rate, held by a motor about the frame's
+  // own z axis (a positive rate leans it left).
+  const float roll = roll_angle(bike);
+  const float k = clampf((s.roll_damping - 40) * 0.025f, 0, 1);
+  const float target = -steer * QUARTER_TURN;
+  float rate = (1.5f - 0.5f * k) * std::min(std::fabs(roll - target), 0.0625f) * 16;
+  if (roll > target) rate = -rate;
+  dVector3 axis;
+  dBodyVectorToWorld(frame, 0, 0, 1, axis);
+  dJointID motor = dJointCreateAMotor(physics_world, contact_group);
+  dJointAttach(motor, frame, nullptr);
+  dJointSetAMotorNumAxes(motor, 1);
+  dJointSetAMotorAxis(motor, 0, 0, axis[0], axis[1], axis[2]);
+  dJointSetAMotorParam(motor, dParamVel, rate);
+  dJointSetAMotorParam(motor, dParamFMax, ARCADE_LEAN_TORQUE);
+
+  // The front wheel follows the direction of travel, turned in by the steer input.
+  float heading = steer_heading_angle(bike);
+  apply_steering_torque(bike, s.steering_strength * arcade_steer_towards(heading - 0.5f * steer, delta,
+                                                                          float(dJointGetHingeAngleRate(steering))));
+
+  // Drag on a point far behind the bike turns it into its direction of travel.
+  dVector3 tail;
+  dBodyGetRelPointVel(frame, 0, 0, ARCADE_TAIL, tail);
+  dBodyAddForceAtRelPos(frame, -ARCADE_TAIL_DRAG * tail[0], -ARCADE_TAIL_DRAG * tail[1], -ARCADE_TAIL_DRAG * tail[2], 0,
+                        0, ARCADE_TAIL);
 }

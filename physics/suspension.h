@@ -36,5 +36,9 @@ void apply_steering_torque(Bike* bike, float torque);
 // The rider's steering torque with the stability aids (leveling, roll damping, roll limit,
 // slow and landing damping, lean steering) and the steering lock by speed and grip.
 void steering_update(Bike* bike);
+// Arcade physics instead of steering_update: a motor holds the lean the steer input asks for,
+// the front wheel follows the direction of travel, and a tail drag keeps the bike pointing
+// where it goes.
+void arcade_steering_update(Bike* bike);
 // Damps every rotation of the front wheel except its spin.
 void steering_damper(Bike* bike);

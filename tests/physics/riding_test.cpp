@@ -1,6 +1,7 @@
-// A bike ridden by its controls alone on a field with simple shapes built into the ground:
-// steady circles and straightening up, a ramp and a step, hard landings, crashes with their
-// recovery, standing still with a foot down, backing up and part-throttle starts.
+// A bike ridden by its controls alone on a field with simple shapes built into the ground,
+// with and without arcade physics: steady circles and straightening up, a ramp and steps, a
+// hard landing with the crash and its recovery, standing still with a foot down, backing up
+// and part-throttle starts.
 #include <algorithm>
 #include <cmath>
 
@@ -13,6 +14,7 @@
 #include "physics/controls.h"
 #include "physics/drivetrain.h"
 #include "physics/rider.h"
+#include "physics/setup.h"
 #include "physics/steering.h"
 #include "physics/suspension.h"
 #include "physics/world.h"
@@ -118,9 +120,17 @@ struct RidingTest : ::testing::Test {
 };
 
 TEST_F(RidingTest, ConstantSteerHoldsASteadyCircleAndReleasingStraightensUp) {
-  for (float steer : {0.5f, -0.5f}) {
+  // The game's default setup rides with arcade physics; without it the steer input asks the
+  // stability aid for a lean.
+  struct Case {
+    bool arcade;
+    float steer;
+  } cases[] = {{true, 0.5f}, {false, -0.5f}};
+  for (const Case& c : cases) {
+    const float steer = c.steer;
     place(0);
-    use_default_stability(bike);
+    use_default_setup(bike);
+    setup_set_option(bike, OPTION_ARCADE, c.arcade);
     ride_up_to(20, 5 * TICKS_PER_SECOND);
     controls_set_steer(bike, steer);
     double roll_then = 0, yaw_then = 0;
@@ -164,7 +174,8 @@ TEST_F(RidingTest, OverARampItFliesLandsOnItsWheelsAndRidesOn) {
     float ramp_height;  // ft, rising over 20 ft, then a flat top of 4 ft and a sheer drop
     float mph;
     float least_air;  // s
-  } cases[] = {{3, 20, 0.2f}, {5, 30, 0.6f}, {8, 30, 1.0f}};
+    bool arcade;
+  } cases[] = {{3, 20, 0.2f, true}, {5, 30, 0.6f, false}, {8, 30, 1.0f, true}, {8, 30, 1.0f, false}};
   for (const Case& c : cases) {
     shape_ground([&](float z) {
       if (z > 880) return 0.0f;
@@ -172,17 +183,18 @@ TEST_F(RidingTest, OverARampItFliesLandsOnItsWheelsAndRidesOn) {
       return z > 856 ? c.ramp_height : 0.0f;
     });
     place(0);
-    use_default_stability(bike);
+    use_default_setup(bike);
+    setup_set_option(bike, OPTION_ARCADE, c.arcade);
     int air = 0, longest = 0;
     for (int i = 0; i < 6 * TICKS_PER_SECOND; i++) {
       hold_speed(c.mph);
       step();
       air = (bike->front.depth > 0 || bike->rear.depth > 0) ? 0 : air + 1;
       longest = std::max(longest, air);
-      ASSERT_FALSE(bike_crashed(bike)) << c.ramp_height << " ft at step " << i;
+      ASSERT_FALSE(bike_crashed(bike)) << c.ramp_height << " ft, arcade " << c.arcade << ", step " << i;
     }
     ASSERT_TRUE(finite());
-    EXPECT_GE(longest * SIM_STEP, c.least_air) << c.ramp_height;
+    EXPECT_GE(longest * SIM_STEP, c.least_air) << c.ramp_height << " ft, arcade " << c.arcade;
     EXPECT_LT(frame_position().z, 836) << "past the landing";
     EXPECT_GT(bike->front.depth, 0);
     EXPECT_GT(bike->rear.depth, 0);
@@ -199,7 +211,7 @@ TEST_F(RidingTest, UpAStepAndOffAnother) {
     return z > 860 ? 0.75f : -1.25f;
   });
   place(0);
-  use_default_stability(bike);
+  use_default_setup(bike);
   bool climbed = false;
   for (int i = 0; i < 8 * TICKS_PER_SECOND; i++) {
     hold_speed(12);

@@ -1,11 +1,12 @@
 // Bikes ridden in tests and benchmarks: small sphere sets standing in for the shape files, so
-// a bike can lie on the ground and its rider can hit it, and the stability values of the
-// game's default setup.
+// a bike can lie on the ground and its rider can hit it, and the game's default setup.
 #pragma once
 
 #include <cmath>
 
+#include "core/settings.h"
 #include "physics/bike.h"
+#include "physics/setup.h"
 #include "physics/shape.h"
 
 inline Shape* stand_in_shape(int body) {
@@ -49,17 +50,9 @@ inline void give_stand_in_shapes(Bike* bike) {
   }
 }
 
-// The stability values a rider gets from the game's default setup (the most stable preset):
-// the steer input asks for a lean.
-inline void use_default_stability(Bike* bike) {
-  AppliedSetup& s = bike->setup;
-  s.leveling = 20;
-  s.roll_damping = 80;
-  s.roll_limit_angle = 0.7853982f;
-  s.roll_limit_factor = 32;
-  s.steering_damping = 60;
-  s.direct_steering = 0.125f;
-  s.slow_damping_speed = 40;
-  s.slow_damping_factor = 2;
-  s.restricted_lock_angle = 0.0174533f;
+// The game's default setup on a bike at rest (the most stable preset: the steer input asks
+// for a lean; dab when stopped and realign after a fall on).
+inline void use_default_setup(Bike* bike) {
+  settings_reset();
+  setup_apply(bike);
 }

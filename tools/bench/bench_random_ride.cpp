@@ -63,7 +63,7 @@ int bench_random_ride(int argc, char** argv) {
 
   Bike* bike = bike_create("450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
   give_stand_in_shapes(bike);
-  use_default_stability(bike);
+  use_default_setup(bike);
   bike->setup.options |= OPTION_AUTO_SHIFT | OPTION_DAB_WHEN_STOPPED | OPTION_REALIGN_AFTER_FALL;
   put_in_middle(bike, &terrain);
 
