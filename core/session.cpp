@@ -409,6 +409,7 @@ void load_bike(int slot) {
   game.slot_kind[slot] = rider.kind;
   snprintf(session.player_name[slot], sizeof session.player_name[slot], "%.255s", rider.name);
   session.personality[slot] = rider.personality;
+  if (rider.kind == SLOT_ROBOT) autopilot_set_personality(bike, rider.personality);
   if (rider.kind == SLOT_LOCAL) {
     race.penalty_countdown = 0;
     const dReal* p = frame_position(bike);
@@ -684,7 +685,7 @@ void session_step() {
     Bike* bike = slot_bike(slot);
     if (!bike) continue;
     const SlotKind kind = game.slot_kind[slot];
-    // SLOT_ROBOT: the auto pilot joins here with the robots.
+    if (kind == SLOT_ROBOT) autopilot_step(bike);
     if (session.connected && kind == SLOT_REPLAY) bike_knockback_tick(bike);
     if (session.connected && kind == SLOT_LOCAL) {
       const dReal* p = frame_position(bike);

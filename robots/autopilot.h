@@ -32,3 +32,16 @@ void autopilot_reset(AutoPilot& pilot);
 bool bike_is_robot(const Bike* bike);
 // The robot's fractional position along its path (see autopilot_state.cpp).
 float autopilot_path_position(const Bike* bike);
+
+// Rows of the personality table: 0 "empty" (no auto pilot), then wren, rook, finch, tester.
+constexpr int PERSONALITY_COUNT = 5;
+// Sets the personality by its exact name; an unknown name is logged and rides as wren.
+void autopilot_set_personality(Bike* bike, const char* name);
+const char* autopilot_personality_name(int personality);
+// The auto pilot of one robot for this step, after the world step and before the bike's
+// post-step: extends its path, runs the start and writes its controls.
+void autopilot_step(Bike* bike);
+// Rides any bike along the path its owner keeps in `pilot` with the robots' riding aids (target
+// advance and the normal or recovery controller, both brakes without a path); the lap teacher
+// drives this way. Without may_drag the recovery never drags the bike: only the controls move it.
+void autopilot_drive(Bike* bike, AutoPilot& pilot, bool may_drag);
