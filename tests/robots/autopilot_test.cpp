@@ -1,0 +1,130 @@
+// The auto pilot on the default track with its shipped racing lines: personalities by name,
+// standing on both brakes without lines, and the scripted start.
+#include <gtest/gtest.h>
+#include <ode/ode.h>
+
+#include <string>
+
+#include "core/command_line.h"
+#include "core/game.h"
+#include "core/session.h"
+#include "core/settings.h"
+#include "core/tick.h"
+#include "core/track_load.h"
+#include "files/vfs.h"
+#include "physics/bike.h"
+#include "physics/world.h"
+#include "race/race.h"
+#include "robots/autopilot.h"
+#include "robots/lines.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class AutoPilotTest : public ::testing::Test {
+ protected:
+  TempDir home;
+  static void SetUpTestSuite() { physics_world_create(); }
+  static void TearDownTestSuite() {
+    session_free_bikes();
+    track_free();
+  }
+  void SetUp() override {
+    const std::string path = home.path.string();
+    const char* dirs[] = {path.c_str(), SK_TEST_BIN_DIR};
+    vfs_set_search_dirs(dirs, 2);
+    vfs_file_list();
+    settings_reset();
+    start_options_reset();
+    start_options.learn = false;  // the shipped lines stay as they are
+    snprintf(settings.track, sizeof settings.track, "rabbithill");
+    game_reset();
+  }
+  void TearDown() override { vfs_set_search_dirs(nullptr, 0); }
+
+  // One robot in slot 0 on the lines of a skill.
+  Bike* one_robot(int skill) {
+    int lineup[SLOT_COUNT] = {};
+    lineup[0] = LINEUP_ROBOT;
+    sim_tick = 7;
+    EXPECT_TRUE(session_reset(lineup, false, false, 0, 3, skill));
+    return game.slot_bike[0];
+  }
+  // Steps until the tick (exclusive), calling check after each step.
+  template <typename Check>
+  void run_until(int32_t tick, Check check) {
+    while (sim_tick < tick) {
+      session_step();
+      check();
+    }
+  }
+};
+
+TEST_F(AutoPilotTest, PersonalitiesAreFoundByTheirExactName) {
+  Bike* bike = one_robot(1);
+  ASSERT_NE(bike, nullptr);
+  struct Case {
+    const char* name;
+    int personality;
+  };
+  const Case cases[] = {{"wren", 1}, {"rook", 2}, {"finch", 3}, {"tester", 4},
+                        {"Tester", 1}, {"empty", 1}, {"", 1}};
+  for (const Case& c : cases) {
+    autopilot_set_personality(bike, c.name);
+    EXPECT_EQ(autopilots[0].personality, c.personality) << c.name;
+  }
+}
+
+// Every skill's lines file of the data set is read for this track and starts at the gate.
+TEST_F(AutoPilotTest, ShippedLinesFilesFitTheTrack) {
+  for (int skill = 0; skill < LINE_PLAN_TYPES; ++skill) {
+    one_robot(skill);
+    ASSERT_TRUE(line_table.present);
+    bool at_gate = false;
+    for (int i = 0; i < LINE_SLOTS; ++i) at_gate = at_gate || lines_slot(0, i).count > 0;
+    EXPECT_TRUE(at_gate) << LINE_SET_NAMES[skill];
+  }
+}
+
+TEST_F(AutoPilotTest, WithoutLinesTheRobotStandsOnBothBrakes) {
+  Bike* bike = one_robot(1);
+  lines_clear();
+  run_until(race_start_tick + 64, [&] {
+    const RiderControls& c = bike->controls;
+    ASSERT_EQ(c.front_brake, 1.0f);
+    ASSERT_EQ(c.rear_brake, 1.0f);
+    ASSERT_EQ(c.throttle, 0.0f);
+  });
+  EXPECT_TRUE(autopilots[0].path.empty());
+}
+
+// Before the ready tick the engine is blipped on both brakes; from a little after it the robot
+// holds full throttle on the brakes until its reaction time after the gate drops.
+TEST_F(AutoPilotTest, StartSequenceBlipsThenHoldsThenLaunches) {
+  Bike* bike = one_robot(1);
+  bool blipped = false, idled = false;
+  run_until(session.start_ready_tick, [&] {
+    const RiderControls& c = bike->controls;
+    ASSERT_EQ(c.front_brake, 1.0f);
+    ASSERT_EQ(c.clutch, 0.0f);
+    blipped = blipped || c.throttle == 1;
+    idled = idled || c.throttle == 0;
+  });
+  EXPECT_TRUE(blipped);
+  EXPECT_TRUE(idled);
+  const int32_t holding = session.start_ready_tick + int32_t(0.5 / SIM_STEP);
+  run_until(holding, [] {});
+  run_until(race_start_tick, [&] {
+    const RiderControls& c = bike->controls;
+    ASSERT_EQ(c.throttle, 1.0f);
+    ASSERT_EQ(c.front_brake, 1.0f);
+    ASSERT_EQ(c.rear_brake, 1.0f);
+    ASSERT_EQ(c.clutch, 0.0f);
+  });
+  // A wren reacts within 0.4 s; a second later it is on its way.
+  run_until(race_start_tick + int32_t(1.5 / SIM_STEP), [] {});
+  EXPECT_EQ(bike->controls.front_brake, 0.0f);
+  EXPECT_GT(bike_frame_speed(bike), 5.0f);
+}
+
+}  // namespace
