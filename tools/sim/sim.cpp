@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include <ode/ode.h>
 
@@ -20,9 +21,17 @@
 #include "physics/erosion.h"
 #include "physics/world.h"
 #include "race/race.h"
+#include "robots/autopilot.h"
+#include "robots/lines.h"
 #include "track/track_list.h"
 
 namespace {
+
+int line_count() {
+  int count = 0;
+  for (const RacingLine& line : line_table.slots) count += line.count > 0;
+  return count;
+}
 
 struct SimOptions {
   const char* track = "rabbithill";
@@ -35,13 +44,14 @@ struct SimOptions {
   double erode = 0;
   bool practice = false;
   bool learn = true;
+  int skill = 1;  // the lines file robots race on: 0 novice, 1 amateur, 2 expert
 };
 
 void usage() {
   fprintf(stderr,
           "usage: skorvan-sim [--track NAME] [--robots N] [--human] [--laps N] [--minutes M]\n"
           "                   [--seconds S] [--seed N] [--erode RATE] [--practice] [--learn|--nolearn]\n"
-          "                   [--debug]\n");
+          "                   [--skill novice|amateur|expert] [--debug]\n");
 }
 
 bool parse(int argc, char** argv, SimOptions* o) {
@@ -74,6 +84,17 @@ bool parse(int argc, char** argv, SimOptions* o) {
     } else if (!strcmp(a, "--erode")) {
       if (!need()) return false;
       o->erode = atof(value);
+    } else if (!strcmp(a, "--skill")) {
+      if (!need()) return false;
+      const char* names[] = {"novice", "amateur", "expert"};
+      o->skill = -1;
+      for (int k = 0; k < 3; k++) {
+        if (!strcmp(value, names[k])) o->skill = k;
+      }
+      if (o->skill < 0) {
+        fprintf(stderr, "--skill must be novice, amateur or expert\n");
+        return false;
+      }
     } else if (!strcmp(a, "--human")) {
       o->human = true;
     } else if (!strcmp(a, "--practice")) {
@@ -106,13 +127,6 @@ const char* kind_name(SlotKind kind) {
 }
 
 void console_to_stderr(const char* text) { fprintf(stderr, "%s\n", text); }
-
-int race_position(int slot) {
-  for (int i = 0; i < race.order_count; i++) {
-    if (race.order[i].slot == slot) return i + 1;
-  }
-  return 0;
-}
 
 // How far erosion moved the ground from its loaded heights.
 void print_ground_change(const Terrain& t) {
@@ -153,13 +167,13 @@ int main(int argc, char** argv) {
   if (o.human) lineup[slot++] = LINEUP_PLAYER;
   for (int i = 0; i < o.robots; i++) lineup[slot++] = LINEUP_ROBOT;
   sim_tick = int32_t(o.seed);  // the session generator is seeded with the clock
-  if (!session_reset(lineup, false, false, int32_t(o.minutes * 60 * TICKS_PER_SECOND), o.laps, 1)) {
+  if (!session_reset(lineup, false, false, int32_t(o.minutes * 60 * TICKS_PER_SECOND), o.laps, o.skill)) {
     fprintf(stderr, "can't load track '%s'\n", o.track);
     return 1;
   }
   printf("track %s, %d pieces on the start gate, gate drops at %.3f s\n", track_current, session.piece_count,
          race_start_tick * SIM_STEP);
-  if (o.robots > 0) printf("robots have no auto pilot yet: they stand where they were placed\n");
+  printf("robot skill %s, %d racing lines\n", LINE_SET_NAMES[o.skill], line_count());
   if (o.human) printf("the human rider gets no input here: it stands where it was placed\n");
 
   const int32_t steps = int32_t(o.seconds * TICKS_PER_SECOND);
@@ -167,23 +181,39 @@ int main(int argc, char** argv) {
   for (int32_t i = 0; i < steps && !race.results_final; i++) session_step();
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
 
-  printf("slot kind   number bike              laps best      total     crashes pos  x         y         z\n");
-  for (int s = 0; s < SLOT_COUNT; s++) {
+  // Classification: the running order (finished riders first by the race's own rules).
+  printf("pos slot kind   number bike              pers   laps finished total     crashes lap times (s)\n");
+  std::vector<double> all_laps;
+  int finished = 0;
+  for (int i = 0; i < race.order_count; i++) {
+    const int s = race.order[i].slot;
     const Bike* bike = game.slot_bike[s];
     if (!bike) continue;
     const RiderTiming& timing = race_entrants[s].timing;
     const int32_t gates = gates_passed(timing);
     const int32_t last = gates > 0 ? gate_tick(timing, gates - 1) : -1;
     const int32_t total = last >= 0 ? last - race.start_tick : 0;
-    const dReal* p = dBodyGetPosition(bike->bodies[BODY_FRAME]);
-    printf("%-4d %-6s %-6s %-17s %-4d %-9s %-9s %-7d %-4d %-9.3f %-9.3f %-9.3f\n", s, kind_name(game.slot_kind[s]),
-           bike->number, bike->info.name, laps_completed(timing), race_time_text(best_lap(timing)).c_str(),
-           race_time_text(total).c_str(), bike->crash_count, race_position(s), p[0], p[1], p[2]);
+    const int32_t laps = laps_completed(timing);
+    finished += timing.finished;
+    printf("%-3d %-4d %-6s %-6s %-17s %-6s %-4d %-8s %-9s %-7d", i + 1, s, kind_name(game.slot_kind[s]), bike->number,
+           bike->info.name, autopilot_personality_name(autopilots[s].personality), laps, timing.finished ? "yes" : "no",
+           race_time_text(total).c_str(), bike->crash_count);
+    for (int32_t lap = 1; lap <= laps; lap++) {
+      const double t = lap_time(timing, lap, race.start_tick);
+      printf(" %.2f", t);
+      all_laps.push_back(t);
+    }
+    printf("\n");
   }
+  std::sort(all_laps.begin(), all_laps.end());
+  const double median = all_laps.empty() ? 0 : all_laps.size() % 2 ? all_laps[all_laps.size() / 2]
+                                                 : 0.5 * (all_laps[all_laps.size() / 2 - 1] + all_laps[all_laps.size() / 2]);
+  printf("classified %d of %d, median lap %.2f s over %zu laps\n", finished, race.order_count, median, all_laps.size());
   if (o.erode > 0) print_ground_change(track_terrain);
   const double simulated = (sim_tick - 0) * SIM_STEP;
   printf("simulated %.3f s, wall %.3f s, %.1f steps per second\n", simulated, wall,
          wall > 0 ? double(steps) / wall : 0.0);
+  session_remember_lines();
   session_free_bikes();
   track_free();
   physics_world_destroy();
