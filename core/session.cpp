@@ -37,6 +37,14 @@
 #include "track/objects.h"
 
 Session session;
+SessionProfile session_profile;
+
+const char* session_stage_name(int stage) {
+  static const char* const NAMES[STAGE_COUNT] = {"replay",    "contacts", "bike_bike",      "world_step",
+                                                 "post_step", "robots",   "gate_progress", "erosion",
+                                                 "demo",      "other"};
+  return stage >= 0 && stage < STAGE_COUNT ? NAMES[stage] : "";
+}
 
 namespace {
 
@@ -167,10 +175,39 @@ bool gate_testing(int32_t start) {
   return start * SIM_STEP + GATE_TEST_SECONDS >= sim_tick * SIM_STEP;
 }
 
-// Bikes in a list sorted by descending frame speed (stable, so equal speeds keep slot order).
+// Bikes in a list sorted by descending frame speed; equal speeds keep slot order. An insertion
+// sort: it allocates nothing, and the order changes little from one step to the next.
 void sort_by_speed(Bike** bikes, int count) {
-  std::stable_sort(bikes, bikes + count,
-                   [](const Bike* a, const Bike* b) { return bike_frame_speed(a) > bike_frame_speed(b); });
+  float speed[SLOT_COUNT];
+  for (int i = 0; i < count; i++) speed[i] = bike_frame_speed(bikes[i]);
+  for (int i = 1; i < count; i++) {
+    Bike* bike = bikes[i];
+    const float v = speed[i];
+    int j = i;
+    for (; j > 0 && speed[j - 1] < v; j--) {
+      bikes[j] = bikes[j - 1];
+      speed[j] = speed[j - 1];
+    }
+    bikes[j] = bike;
+    speed[j] = v;
+  }
+}
+
+// The time since the last mark goes to a stage, when profiling.
+double stage_clock = 0;
+double profile_now() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+void stage_start() {
+  if (session_profile.enabled) stage_clock = profile_now();
+}
+void stage_mark(SessionStage stage) {
+  if (!session_profile.enabled) return;
+  const double now = profile_now();
+  session_profile.seconds[stage] += now - stage_clock;
+  stage_clock = now;
 }
 
 Bike* step_list[SLOT_COUNT];
@@ -192,10 +229,12 @@ void collisions_offline() {
       if (slot_bike(slot) && game.slot_kind[slot] == SLOT_REPLAY) gate_touch(slot_bike(slot));
     }
   }
+  stage_mark(STAGE_CONTACTS);
   sort_by_speed(step_list, count);
   for (int i = 0; i < count; i++) {
     for (int j = i + 1; j < count; j++) bike_bike_collision(step_list[i], step_list[j], 0);
   }
+  stage_mark(STAGE_BIKE_BIKE);
 }
 
 bool grace_passed() {
@@ -224,6 +263,7 @@ void collisions_connected() {
   }
   if (!own) return;
   object_contacts(own);
+  stage_mark(STAGE_CONTACTS);
   sort_by_speed(candidate_list, count);
   for (int i = 0; i < count; i++) {
     Bike* other = candidate_list[i];
@@ -234,6 +274,7 @@ void collisions_connected() {
       object_contacts(other);
     }
   }
+  stage_mark(STAGE_BIKE_BIKE);
 }
 
 void gate_motion() {
@@ -661,6 +702,7 @@ void session_remember_lines() {
 
 void session_step() {
   if (!track_current[0]) return;
+  stage_start();
   const bool watching = session.connected && session.race_slot == NO_RACE_SLOT;
 
   // Replayed slots take their pose from the state history.
@@ -670,6 +712,7 @@ void session_step() {
     if (!bike || game.slot_kind[slot] != SLOT_REPLAY) continue;
     history_apply(slot, bike, bike_pack_ranges(*bike, track_terrain), replay_tick);
   }
+  stage_mark(STAGE_REPLAY);
   // Time-trial lap ends join here with the time trial.
 
   if (session.connected)
@@ -677,15 +720,21 @@ void session_step() {
   else
     collisions_offline();
   emit_roost();
+  stage_mark(STAGE_EROSION);
 
   physics_world_step();
+  stage_mark(STAGE_WORLD_STEP);
   if (session.erosion_rate > 0) erode_ground();
+  stage_mark(STAGE_EROSION);
 
   for (int slot = 0; slot < SLOT_COUNT; slot++) {
     Bike* bike = slot_bike(slot);
     if (!bike) continue;
     const SlotKind kind = game.slot_kind[slot];
-    if (kind == SLOT_ROBOT) autopilot_step(bike);
+    if (kind == SLOT_ROBOT) {
+      autopilot_step(bike);
+      stage_mark(STAGE_ROBOTS);
+    }
     if (session.connected && kind == SLOT_REPLAY) bike_knockback_tick(bike);
     if (session.connected && kind == SLOT_LOCAL) {
       const dReal* p = frame_position(bike);
@@ -699,7 +748,9 @@ void session_step() {
         c.sit_dab = 1;
       }
     }
+    stage_mark(STAGE_OTHER);
     bike_post_step(bike);
+    stage_mark(STAGE_POST_STEP);
     if (!session.connected || kind == SLOT_LOCAL) timing_step(slot, bike);
     RaceEntrant& entrant = race_entrants[slot];
     entrant.crashed = bike_crashed(bike);
@@ -707,8 +758,10 @@ void session_step() {
       const HistoryRing& ring = history_rings[slot];
       entrant.newest_state_tick = ring.entries[ring.head].tick;
     }
+    stage_mark(STAGE_GATE_PROGRESS);
   }
   roost_particles_move(&track_terrain);
+  stage_mark(STAGE_EROSION);
 
   gate_motion();
 
@@ -716,7 +769,9 @@ void session_step() {
   sim_tick++;
   if (session.connected && before % 512 == 510) race_order_update(race_context());
 
+  stage_mark(STAGE_OTHER);
   if (demo_recording()) demo_record_step(sim_tick, false);
   if (demo_playing()) demo_read_ahead(&sim_tick);
   game.sim_tick = uint32_t(sim_tick);
+  stage_mark(STAGE_DEMO);
 }

@@ -95,5 +95,27 @@ GatePlace session_gate_place(int slot);
 // raised by 0.25 ft while any part still touches the ground.
 void session_put_down(Bike* bike, float x, float z, float yaw);
 
+// Where the time of session steps goes, for benchmarks: seconds per stage summed since the
+// profile was cleared. Nothing is timed unless enabled.
+enum SessionStage {
+  STAGE_REPLAY,         // replayed slots posed from their history
+  STAGE_CONTACTS,       // ground, object and start gate contacts
+  STAGE_BIKE_BIKE,      // bike against bike
+  STAGE_WORLD_STEP,     // the physics library's step
+  STAGE_POST_STEP,      // each bike's own forces after the step
+  STAGE_ROBOTS,         // the auto pilots
+  STAGE_GATE_PROGRESS,  // timing gates and race entrants
+  STAGE_EROSION,        // ground erosion and roost
+  STAGE_DEMO,           // demo recording and playback
+  STAGE_OTHER,          // the rest: gate motion, race order
+  STAGE_COUNT
+};
+struct SessionProfile {
+  bool enabled;
+  double seconds[STAGE_COUNT];
+};
+extern SessionProfile session_profile;
+const char* session_stage_name(int stage);
+
 // The off-pace rule for a rider at its current gates (connected sessions and visibility).
 bool session_off_pace(int slot);

@@ -8,6 +8,7 @@
 // recording never recurses into operator new.
 #include "files/memory.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +35,9 @@ size_t table_count = 0;
 int next_serial = 0;
 // Allocation may come from the audio and window threads too.
 std::mutex table_mutex;
+
+// Relaxed: a statistic, read by tests and benchmarks between steps.
+std::atomic<unsigned long long> allocation_count{0};
 
 constexpr int MAX_FATAL_CLOSERS = 8;
 void (*fatal_closers[MAX_FATAL_CLOSERS])();
@@ -81,19 +85,24 @@ long long unrecord(void* block) {
 
 bool mem_checking() { return checking(); }
 
+unsigned long long mem_allocation_count() { return allocation_count.load(std::memory_order_relaxed); }
+
 void* mem_alloc(size_t size) {
+  allocation_count.fetch_add(1, std::memory_order_relaxed);
   void* block = malloc(size);
   if (checking()) record(block, size);
   return block;
 }
 
 void* mem_calloc(size_t count, size_t size) {
+  allocation_count.fetch_add(1, std::memory_order_relaxed);
   void* block = calloc(count, size);
   if (checking()) record(block, size);
   return block;
 }
 
 void* mem_realloc(void* block, size_t size) {
+  allocation_count.fetch_add(1, std::memory_order_relaxed);
   if (!checking()) return realloc(block, size);
   long long old_size = block ? unrecord(block) : 0;
   if (old_size < 0) fprintf(stderr, "Allocation not found for %p!\n", block);

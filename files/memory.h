@@ -29,3 +29,7 @@ bool working_set_range(unsigned long long physical, unsigned* minimum, unsigned*
 
 // True when SK_CHECK_ALLOC turned on allocation checking.
 bool mem_checking();
+
+// How many blocks mem_alloc, mem_calloc and mem_realloc have handed out since the start: the
+// per-step code must not move it.
+unsigned long long mem_allocation_count();

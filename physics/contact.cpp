@@ -106,9 +106,7 @@ dJointID make_contact(dBodyID b1, dBodyID b2, Vec3d point, Vec3d normal, double 
     contact.fdir1[1] = fdir->y;
     contact.fdir1[2] = fdir->z;
   }
-  dJointID joint = dJointCreateContact(physics_world, contact_group, &contact);
-  dJointAttach(joint, b1, b2);
-  return joint;
+  return physics_contact_create(contact, b1, b2);
 }
 
 Vec3d point_velocity(dBodyID body, Vec3d p) {

@@ -100,8 +100,7 @@ void soft_joint(dBodyID a, dBodyID b, Vec3d point, Vec3d normal, double depth, d
   contact.geom.normal[1] = normal.y;
   contact.geom.normal[2] = normal.z;
   contact.geom.depth = depth;
-  dJointID joint = dJointCreateContact(physics_world, contact_group, &contact);
-  dJointAttach(joint, a, b);
+  physics_contact_create(contact, a, b);
 }
 
 // A rope from point pa of body a to point pb of body b (world points): slack up to length,

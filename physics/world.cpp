@@ -28,6 +28,18 @@ void physics_world_step() {
   dJointGroupEmpty(contact_group);
 }
 
+ContactLog* physics_contact_log = nullptr;
+
+dJointID physics_contact_create(const dContact& contact, dBodyID b1, dBodyID b2) {
+  if (ContactLog* log = physics_contact_log) {
+    if (log->count < log->capacity) log->records[log->count] = {contact, b1, b2};
+    log->count++;
+  }
+  dJointID joint = dJointCreateContact(physics_world, contact_group, &contact);
+  dJointAttach(joint, b1, b2);
+  return joint;
+}
+
 SoftContact soft_contact(double k, double c) {
   double hk = SIM_STEP * k;
   return {hk / (hk + c), 1.0 / (hk + c)};

@@ -17,6 +17,24 @@ void physics_world_destroy();
 // touches), so bikes apart cost linearly.
 void physics_world_step();
 
+// Creates one contact joint in the contact group between b1 and b2 (either may be null for the
+// static world). Every contact of the program is made here, so a benchmark can log them.
+dJointID physics_contact_create(const dContact& contact, dBodyID b1, dBodyID b2);
+
+// The contacts made since the log was started, for replaying the same constraint load on bare
+// world steps. Records past the capacity are counted but not kept.
+struct ContactRecord {
+  dContact contact;
+  dBodyID b1, b2;
+};
+struct ContactLog {
+  ContactRecord* records;
+  int capacity;
+  int count;
+};
+// Null when nothing is logged (always, outside benchmarks).
+extern ContactLog* physics_contact_log;
+
 // Soft contact from a spring constant k (lbf/ft) and damper c (lbf·s/ft) at the step h:
 // ERP = h·k / (h·k + c), CFM = 1 / (h·k + c).
 struct SoftContact {

@@ -13,6 +13,7 @@
 #include "core/settings.h"
 #include "core/tick.h"
 #include "core/track_load.h"
+#include "files/memory.h"
 #include "files/vfs.h"
 #include "physics/bike.h"
 #include "physics/shape.h"
@@ -275,6 +276,16 @@ TEST_F(Session, ABikePushedIntoAStatueStops) {
     }
   }
   session.reload_requested = true;
+}
+
+// Once a race is under way its steps allocate nothing: the step budget leaves no room for the
+// allocator, and a long race must not grow the heap.
+TEST_F(Session, ARunningRaceAllocatesNothingPerStep) {
+  ASSERT_TRUE(reset_robots(3));
+  while (sim_tick < race_start_tick + TICKS_PER_SECOND) session_step();
+  const unsigned long long before = mem_allocation_count();
+  for (int i = 0; i < 1000; i++) session_step();
+  EXPECT_EQ(mem_allocation_count(), before);
 }
 
 }  // namespace

@@ -18,3 +18,8 @@ int bench_erode(int argc, char** argv);
 // A bike ridden with random controls over rolling ground with steps: NaN, bodies under the
 // ground, runaway speeds, crashes and recoveries. Optional arguments: minutes (10), seed (1).
 int bench_random_ride(int argc, char** argv);
+// Races of N = 1, 10, 40 and 160 robots (or the counts given) from the start gate of the
+// default track: steps per second, real-time factor, stage shares, and the cost per bike against
+// bare world steps of the same bodies, joints and contacts. Option: --seconds S. The build keeps
+// its symbols, so `perf record -g skorvan-bench race 40` profiles it.
+int bench_race(int argc, char** argv);

@@ -23,7 +23,7 @@
 #include "race/race.h"
 #include "robots/autopilot.h"
 #include "robots/lines.h"
-#include "track/track_list.h"
+#include "tools/sim/headless.h"
 
 namespace {
 
@@ -126,7 +126,6 @@ const char* kind_name(SlotKind kind) {
   }
 }
 
-void console_to_stderr(const char* text) { fprintf(stderr, "%s\n", text); }
 
 // How far erosion moved the ground from its loaded heights.
 void print_ground_change(const Terrain& t) {
@@ -149,18 +148,11 @@ void print_ground_change(const Terrain& t) {
 int main(int argc, char** argv) {
   SimOptions o;
   if (!parse(argc, argv, &o)) return 1;
-  console_set_display_hook(console_to_stderr);
-  vfs_file_list();
-  track_list_scan();
-  settings_reset();
-  start_options_reset();
-  snprintf(settings.track, sizeof settings.track, "%s", o.track);
+  headless_prepare(o.track);
   start_options.erode_rate = int(o.erode * 1024);
   start_options.practice = o.practice;
   start_options.learn = o.learn;
   session.practice = o.practice;
-  physics_world_create();
-  game_reset();
 
   int lineup[SLOT_COUNT] = {};
   int slot = 0;
@@ -178,7 +170,8 @@ int main(int argc, char** argv) {
 
   const int32_t steps = int32_t(o.seconds * TICKS_PER_SECOND);
   const auto wall_start = std::chrono::steady_clock::now();
-  for (int32_t i = 0; i < steps && !race.results_final; i++) session_step();
+  int32_t done = 0;
+  for (; done < steps && !race.results_final; done++) session_step();
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
 
   // Classification: the running order (finished riders first by the race's own rules).
@@ -210,12 +203,8 @@ int main(int argc, char** argv) {
                                                  : 0.5 * (all_laps[all_laps.size() / 2 - 1] + all_laps[all_laps.size() / 2]);
   printf("classified %d of %d, median lap %.2f s over %zu laps\n", finished, race.order_count, median, all_laps.size());
   if (o.erode > 0) print_ground_change(track_terrain);
-  const double simulated = (sim_tick - 0) * SIM_STEP;
-  printf("simulated %.3f s, wall %.3f s, %.1f steps per second\n", simulated, wall,
-         wall > 0 ? double(steps) / wall : 0.0);
-  session_remember_lines();
-  session_free_bikes();
-  track_free();
-  physics_world_destroy();
+  printf("simulated %.3f s, wall %.3f s, %.1f steps per second\n", done * SIM_STEP, wall,
+         wall > 0 ? double(done) / wall : 0.0);
+  headless_finish();
   return 0;
 }

@@ -1,0 +1,122 @@
+// Races of 1 to 160 robots from the start gate of the default track: steps per second, the
+// real-time factor, where the step's time goes, and our cost per bike against the floor of
+// the same bodies, joints and contact count stepped by bare world steps.
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include <ode/ode.h>
+
+#include "core/constants.h"
+#include "core/session.h"
+#include "core/tick.h"
+#include "physics/world.h"
+#include "tools/bench/bench.h"
+#include "tools/sim/headless.h"
+
+namespace {
+
+constexpr double DEFAULT_SECONDS = 30;
+constexpr int AFTER_START_TICKS = 2 * TICKS_PER_SECOND;  // the gate has fallen, the field moves
+constexpr int FLOOR_STEPS = 256;
+constexpr int CONTACT_LOG_CAPACITY = SLOT_COUNT * 256;
+
+// CPU time of this thread (s): the machine may be shared.
+double cpu_now() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+double peak_rss_mib() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_maxrss) / 1024.0;
+}
+
+ContactRecord contact_records[CONTACT_LOG_CAPACITY];
+
+// The floor: the contacts of one real step made again on every bare world step.
+double floor_us_per_bike_step(int bikes) {
+  ContactLog log = {contact_records, CONTACT_LOG_CAPACITY, 0};
+  physics_contact_log = &log;
+  session_step();
+  physics_contact_log = nullptr;
+  const int kept = log.count < log.capacity ? log.count : log.capacity;
+  const double start = cpu_now();
+  for (int s = 0; s < FLOOR_STEPS; s++) {
+    for (int i = 0; i < kept; i++) {
+      dJointID joint = dJointCreateContact(physics_world, contact_group, &contact_records[i].contact);
+      dJointAttach(joint, contact_records[i].b1, contact_records[i].b2);
+    }
+    physics_world_step();
+  }
+  return (cpu_now() - start) / (double(FLOOR_STEPS) * bikes) * 1e6;
+}
+
+bool race(int bikes, double seconds) {
+  int lineup[SLOT_COUNT] = {};
+  for (int i = 0; i < bikes; i++) lineup[i] = LINEUP_ROBOT;
+  sim_tick = 0;  // the same shuffle and start time on every run
+  if (!session_reset(lineup, false, false, 0, 3, 1)) {
+    fprintf(stderr, "skorvan-bench: can't load the default track\n");
+    return false;
+  }
+  while (sim_tick < race_start_tick + AFTER_START_TICKS) session_step();
+
+  session_profile = {};
+  session_profile.enabled = true;
+  ContactLog counter = {nullptr, 0, 0};
+  physics_contact_log = &counter;
+  const int steps = int(seconds * TICKS_PER_SECOND);
+  const double start = cpu_now();
+  for (int s = 0; s < steps; s++) session_step();
+  const double spent = cpu_now() - start;
+  physics_contact_log = nullptr;
+  session_profile.enabled = false;
+
+  const double ours = spent / (double(steps) * bikes) * 1e6;
+  const double floor = floor_us_per_bike_step(bikes);
+  printf("bikes=%d steps_per_s=%.1f realtime=%.2f us_per_bike_step=%.2f floor_us_per_bike_step=%.2f ratio=%.2f "
+         "peak_rss_mib=%.1f\n",
+         bikes, steps / spent, steps * SIM_STEP / spent, ours, floor, ours / floor, peak_rss_mib());
+  double total = 0;
+  for (double s : session_profile.seconds) total += s;
+  for (int stage = 0; stage < STAGE_COUNT; stage++) {
+    const double share = total > 0 ? session_profile.seconds[stage] / total : 0;
+    printf("  stage=%s share=%.1f%% us_per_step=%.1f\n", session_stage_name(stage), 100 * share,
+           session_profile.seconds[stage] / steps * 1e6);
+  }
+  printf("  contacts_per_bike_step=%.2f\n", double(counter.count) / (double(steps) * bikes));
+  fflush(stdout);
+  return true;
+}
+
+}  // namespace
+
+int bench_race(int argc, char** argv) {
+  double seconds = DEFAULT_SECONDS;
+  std::vector<int> counts;
+  for (int i = 0; i < argc; i++) {
+    if (!strcmp(argv[i], "--seconds") && i + 1 < argc) {
+      seconds = atof(argv[++i]);
+    } else if (atoi(argv[i]) >= 1 && atoi(argv[i]) <= SLOT_COUNT) {
+      counts.push_back(atoi(argv[i]));
+    } else {
+      fprintf(stderr, "usage: skorvan-bench race [--seconds S] [BIKES...]\n");
+      return 1;
+    }
+  }
+  if (counts.empty()) counts = {1, 10, 40, 160};
+  if (!(seconds > 0)) seconds = DEFAULT_SECONDS;
+  headless_prepare("rabbithill");
+  for (int bikes : counts) {
+    if (!race(bikes, seconds)) return 1;
+  }
+  headless_finish();
+  return 0;
+}
