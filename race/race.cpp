@@ -220,6 +220,8 @@ void race_entrants_clear() {
 RaceEntrant& race_entrant_add(int32_t slot, SlotKind kind, const char* number, const char* model) {
   RaceEntrant& e = race_entrants[slot];
   e = RaceEntrant{};
+  // Room for the gate ticks of a long race, so passing gates does not allocate in the step.
+  e.timing.gates.reserve(GATE_LIST_RESERVE);
   e.present = true;
   e.kind = kind;
   e.number = number ? number : "";

@@ -71,6 +71,9 @@ struct RaceContext {
   int64_t calendar_time = 0;   // seconds since the epoch, for the results file
 };
 
+// Gate ticks each entrant has room for before its list grows: about 75 laps of 13 checkpoints.
+constexpr size_t GATE_LIST_RESERVE = 1024;
+
 // Offline start tick: 13 to 15 s after tick 0 for a uniform u in [0, 1).
 int32_t race_start_tick_for(double u);
 // A new race on the loaded track: stores its length and start, decides race_laps and the

@@ -32,6 +32,7 @@ class Session : public ::testing::Test {
   static void TearDownTestSuite() {
     session_free_bikes();
     track_free();
+    shape_cache_clear();
   }
   void SetUp() override {
     const std::string path = home.path.string();
