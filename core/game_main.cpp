@@ -14,6 +14,7 @@
 #include "core/game.h"
 #include "core/loading.h"
 #include "core/session.h"
+#include "core/session_replay.h"
 #include "core/settings.h"
 #include "core/track_load.h"
 #include "files/vfs.h"
@@ -22,6 +23,7 @@
 #include "platform/vant.h"
 #include "platform/window.h"
 #include "render/image.h"
+#include "replay/demo.h"
 #include "track/track_list.h"
 #include "tools/data/game_data.h"
 
@@ -146,8 +148,9 @@ int start_up(int argc, const char* const* argv) {
   loading_display("");
 
   vfs_file_list();
-  // The bike part shapes, graphics families, track list ("No tracks found"), demo list, points
-  // series and the start track choice join here with their parts.
+  demo_list_build();
+  // The bike part shapes, graphics families, track list ("No tracks found"), points series and
+  // the start track choice join here with their parts.
 
   if (start_options.record_audio[0]) {
     // The offline audio output that fills this file joins with the audio output.
@@ -164,15 +167,21 @@ int start_up(int argc, const char* const* argv) {
   controls_resolve(window);
 
   game_reset();
-  // With no demo named on the command line the player rides in slot 0.
-  if (!start_options.demo_file[0]) game.lineup_request[0] = GATE_HUMAN;
+  // A demo named on the command line is played, its track replacing the chosen one; without
+  // one the player rides in slot 0.
+  const bool playback = start_options.demo_file[0] != 0;
+  if (playback)
+    session_set_demo(start_options.demo_file);
+  else
+    game.lineup_request[0] = GATE_HUMAN;
   track_list_scan();
   physics_world_create();
   if (start_options.track[0]) snprintf(settings.track, sizeof settings.track, "%s", start_options.track);
-  session_reset(game.lineup_request, false, false,
+  session_reset(game.lineup_request, playback, false,
                 static_cast<int32_t>(settings.minutes.value * 60 * TICKS_PER_SECOND),
                 static_cast<int32_t>(settings.laps.value), settings.skill.index);
   game_hooks.session_step = session_step;
+  game_hooks.time_skip = session_time_skip;
   game.menu_page = start_options.connect_given ? MENU_NONE : MENU_MAIN;
   game_hooks.take_screenshot = take_screenshot;
   int32_t s, us;
@@ -215,6 +224,8 @@ void stage(const char* name) { loading_message_logged(name); }
 
 void shut_down() {
   session_remember_lines();
+  // The recording's last states are packed from the bikes, so it ends before they are freed.
+  session_demos_close();
   session_free_bikes();
   track_free();
   physics_world_destroy();

@@ -15,6 +15,7 @@
 #include "core/console.h"
 #include "core/game.h"
 #include "core/loading.h"
+#include "core/session_replay.h"
 #include "core/settings.h"
 #include "core/tick.h"
 #include "core/track_load.h"
@@ -435,11 +436,23 @@ bool choose_rider(int value, Rider* rider, char number_text[16]) {
   return true;
 }
 
+// The next rider of the demo being played, replayed in this slot.
+bool demo_rider(int slot, Rider* rider) {
+  const int index = session_next_demo_rider(slot);
+  if (index < 0) return false;
+  const DemoRider& r = demo_play_header()->riders[index];
+  *rider = {r.model ? r.model : "", r.number, r.name ? r.name : "",
+            {r.rider_graphics, r.helmet_graphics, r.bike_graphics, r.wheel_graphics}, nullptr, SLOT_REPLAY};
+  return true;
+}
+
 void load_bike(int slot) {
   Rider rider;
   char number_text[16];
   game.slot_kind[slot] = SLOT_REPLAY;
-  if (!choose_rider(session.lineup[slot], &rider, number_text)) return;
+  const bool chosen = session.lineup[slot] == LINEUP_DEMO ? demo_rider(slot, &rider)
+                                                           : choose_rider(session.lineup[slot], &rider, number_text);
+  if (!chosen) return;
   const GatePlace place = session_gate_place(slot);
   Bike* bike = bike_create(rider.model, slot, rider.number, rider.textures[0], rider.textures[1],
                            rider.textures[2], rider.textures[3]);
@@ -449,6 +462,7 @@ void load_bike(int slot) {
   slot_bike(slot) = bike;
   game.slot_kind[slot] = rider.kind;
   snprintf(session.player_name[slot], sizeof session.player_name[slot], "%.255s", rider.name);
+  for (int i = 0; i < 4; i++) session.graphics[slot][i] = rider.textures[i] ? intern_string(rider.textures[i]) : nullptr;
   session.personality[slot] = rider.personality;
   if (rider.kind == SLOT_ROBOT) autopilot_set_personality(bike, rider.personality);
   if (rider.kind == SLOT_LOCAL) {
@@ -458,7 +472,11 @@ void load_bike(int slot) {
     race.start_position[1] = float(p[1]);
     race.start_position[2] = float(p[2]);
   } else if (rider.kind == SLOT_REPLAY) {
+    // Posed from the history each step and moved on by the pose's velocities within it, so a
+    // replayed bike crosses checkpoints on the same step as the bike that was recorded. A
+    // knock-back timer left at its fresh value would only pull the bike towards its states.
     for (dBodyID body : bike->bodies) dBodySetKinematic(body);
+    bike->knockback = 0;
   }
   race_entrant_add(slot, rider.kind, bike->number, bike->info.name);
 }
@@ -466,6 +484,10 @@ void load_bike(int slot) {
 }  // namespace
 
 const RosterEntry& robot_roster(int position) { return roster().entries[position]; }
+
+void session_load_slot(int slot) { load_bike(slot); }
+
+RaceContext session_race_context() { return race_context(); }
 
 double session_random_u() { return (session.random() & 0x7fffffffu) * (1.0 / 2147483648.0); }
 double session_random_r() { return (session.random() & 0xffffffu) * (1.0 / 16777216.0); }
@@ -527,7 +549,6 @@ void session_free_bikes() {
 
 bool session_reset(const int* lineup, bool playback, bool record, int32_t duration_ticks, int32_t laps,
                    int line_set) {
-  (void)record;
   (void)line_set;
   // The points series' pending event is finished here once points series exist.
   loading_message("Resetting...");
@@ -547,10 +568,9 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
 
   loading_message_logged("Remembering lines");
   session_remember_lines();
-  if (!playback) demo_play_close();
   loading_done("Remembering lines");
 
-  if (demo_recording()) demo_record_finish();
+  session_demos_close();
   loading_message_logged("Cleaning up");
   session_free_bikes();
   loading_done("Cleaning up");
@@ -567,10 +587,22 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
   history_clear_all();
 
   const char* track = settings.track;
+  if (playback && session_demo_open()) {
+    const DemoHeader& header = *demo_play_header();
+    if (header.track && header.track[0]) track = header.track;
+    duration_ticks = header.duration;
+    laps = header.laps;
+    race_start_tick = header.race_start_tick;
+    if (record && vant_name_compare(session_demo_name(), "@demos/default.skdemo") == 0) {
+      console_print("Can't record and play from same file - recording disabled");
+      record = false;
+    }
+  }
   if (vant_name_compare(track, track_current) != 0 || !track_current[0] || session.reload_requested) {
     session.reload_requested = false;
     if (track_current[0]) track_free();
     if (!track_load(track)) {
+      demo_play_close();
       game.track_loaded = false;
       game.view_mode = VIEW_NO_TRACK;
       session.piece_count = 0;
@@ -628,11 +660,12 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
   }
   loading_done("Loading bikes");
   history_clear_all();
-  // Starting a demo recording joins here with its part.
   roost_pool_reset();
   lines_reset_race();
 
   race_reset(duration_ticks, laps, race_start_tick);
+  // The demo header names the race's length, so the recording starts once the race has it.
+  if (record) session_record_start(session.time_trial);
   for (int k = 0; k < session.piece_count; k++) {
     session.pieces[k].angle = 1;
     session.pieces[k].speed = 0;
@@ -640,10 +673,14 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
   }
   gate_motion();
 
+  if (session.time_trial) time_trial_attempt_start();
+
   const char* before = "";
   const double delay = loading_max_delay(&before);
   vant_log("Max loading delay was %f (%s)\n", delay, before ? before : "");
 
+  session_demos_begin();
+  race.results_final = false;
   race_order_update(race_context());
   if (!slot_bike(game.viewed_slot) && race.order_count > 0) game.viewed_slot = race.order[0].slot;
   dJointGroupEmpty(contact_group);
@@ -710,10 +747,11 @@ void session_step() {
   for (int slot = 0; slot < SLOT_COUNT; slot++) {
     Bike* bike = slot_bike(slot);
     if (!bike || game.slot_kind[slot] != SLOT_REPLAY) continue;
-    history_apply(slot, bike, bike_pack_ranges(*bike, track_terrain), replay_tick);
+    history_apply(slot, bike, bike_pack_ranges(*bike, track_pack_ground), replay_tick);
   }
   stage_mark(STAGE_REPLAY);
-  // Time-trial lap ends join here with the time trial.
+  const int32_t rider_laps = session.time_trial ? session_laps_completed(0) : 0;
+  const int32_t ghost_laps = session.time_trial ? session_laps_completed(1) : 0;
 
   if (session.connected)
     collisions_connected();
@@ -772,6 +810,7 @@ void session_step() {
   stage_mark(STAGE_OTHER);
   if (demo_recording()) demo_record_step(sim_tick, false);
   if (demo_playing()) demo_read_ahead(&sim_tick);
+  if (session.time_trial) time_trial_step(rider_laps, ghost_laps);
   game.sim_tick = uint32_t(sim_tick);
   stage_mark(STAGE_DEMO);
 }

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "core/constants.h"
+#include "race/race.h"
 #include "race/timing.h"
 
 struct Bike;
@@ -53,6 +54,9 @@ struct Session {
   int lineup[SLOT_COUNT];         // what each slot was asked for
   const char* personality[SLOT_COUNT];  // robots' auto-pilot personality
   char player_name[SLOT_COUNT][256];
+  // Graphics of each slot's rider, as demos name them: rider, head, bike, wheels textures
+  // (shared strings; null = the default).
+  const char* graphics[SLOT_COUNT][4];
   bool time_trial;
   int32_t start_ready_tick;
   int erosion_rate;  // "--erode" value x 1024; -1 until a server sends one
@@ -82,6 +86,11 @@ void session_free_bikes();
 // Writes what the robots learnt into the lines file of the line set in use and empties the
 // line table (a new race, and the end of the program).
 void session_remember_lines();
+// Creates the rider of the slot's lineup value on the start gate (reset, and the time trial's
+// ghost); the slot stays empty when there is nobody to load.
+void session_load_slot(int slot);
+// The session around the race rules at this tick.
+RaceContext session_race_context();
 // Advances the session by one SIM_STEP.
 void session_step();
 

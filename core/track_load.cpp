@@ -24,6 +24,7 @@
 #include "track/track_list.h"
 
 Terrain track_terrain;
+PackGround track_pack_ground;
 char track_current[TRACK_NAME_SIZE];
 char track_display_name[TRACK_NAME_SIZE];
 uint8_t track_digest[DIGEST_SIZE];
@@ -104,6 +105,7 @@ bool track_load(const char* dir) {
     track_current[0] = 0;
     return false;
   }
+  track_pack_ground = pack_ground_of(track_terrain);
   // The ground's loading ends with its decals.
   decal_buckets_build(track_terrain.extent);
   steering_terrain = &track_terrain;

@@ -5,12 +5,14 @@
 #include <cstdint>
 
 #include "files/digest.h"
+#include "replay/bike_state.h"
 #include "race/timing.h"
 #include "track/terrain.h"
 
 constexpr int TRACK_NAME_SIZE = 256;
 
 extern Terrain track_terrain;                     // the loaded ground; grid_size 0 when none
+extern PackGround track_pack_ground;              // where bike states pack on it, as loaded
 extern char track_current[TRACK_NAME_SIZE];       // directory of the loaded track, "" when none
 extern char track_display_name[TRACK_NAME_SIZE];  // its name from the track list
 extern uint8_t track_digest[DIGEST_SIZE];         // fingerprint of the track's contents

@@ -3,6 +3,7 @@
 
 #include <ode/ode.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "physics/bike.h"
@@ -173,11 +174,15 @@ void movements_of(const Bike& bike, const BikePlaces& places, const BikeMotion& 
 
 }  // namespace
 
-PackRanges bike_pack_ranges(const Bike& bike, const Terrain& terrain) {
+PackGround pack_ground_of(const Terrain& terrain) {
+  return {terrain.extent, terrain.min_height, std::max(0.0, double(terrain.max_height) - terrain.min_height) + PACK_HEADROOM};
+}
+
+PackRanges bike_pack_ranges(const Bike& bike, const PackGround& ground) {
   PackRanges r;
-  r.track_size = terrain.extent;
-  r.ground_min = terrain.min_height;
-  r.ground_range = double(terrain.max_height) - terrain.min_height;
+  r.track_size = ground.track_size;
+  r.ground_min = ground.ground_min;
+  r.ground_range = ground.ground_range;
   r.swing_limit = bike.info.swingarm_max_angle;
   r.fork_travel = bike.info.fork_travel;
   return r;

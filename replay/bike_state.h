@@ -11,8 +11,23 @@
 struct Bike;
 struct Terrain;
 
-// The ranges a bike's states pack into on the loaded ground.
-PackRanges bike_pack_ranges(const Bike& bike, const Terrain& terrain);
+// Room kept above the highest ground for packed frame heights (ft). Without it a bike in the air
+// over the highest ground would replay clamped down to that height, and on a flat field (no
+// height range at all) every bike would replay with its frame on the ground.
+constexpr double PACK_HEADROOM = 256;
+
+// Where packed positions lie on a ground: x and z over 0..track_size, the frame height from the
+// lowest ground up to the highest plus PACK_HEADROOM. Taken once when the ground is loaded, so
+// erosion or the editor widening the height range later does not move states already packed.
+struct PackGround {
+  double track_size;   // ft
+  double ground_min;   // ft
+  double ground_range; // ft
+};
+PackGround pack_ground_of(const Terrain& terrain);
+
+// The ranges a bike's states pack into on a ground.
+PackRanges bike_pack_ranges(const Bike& bike, const PackGround& ground);
 
 void bike_pack(const Bike& bike, const PackRanges& ranges, PackedBikeState* out);
 

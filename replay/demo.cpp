@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <string>
 
 #include "core/console.h"
@@ -262,7 +263,9 @@ bool demo_records_kind(SlotKind kind, bool connected, bool has_race_slot) {
 bool demo_record_start(const DemoRecordSetup& setup) {
   if (recorder.file) demo_record_finish();
   recorder = Recorder{};
-  if (setup.time_trial_track) {
+  if (setup.file) {
+    snprintf(recorder.final_name, sizeof recorder.final_name, "%s", setup.file);
+  } else if (setup.time_trial_track) {
     snprintf(recorder.final_name, sizeof recorder.final_name, "@%.480s/lastlap.skdemo", setup.time_trial_track);
   } else {
     snprintf(recorder.final_name, sizeof recorder.final_name, "%s", DEFAULT_DEMO);
@@ -367,6 +370,13 @@ void demo_play_close() {
 
 bool demo_playing() { return player.open; }
 
+bool demo_play_ended() {
+  if (!player.open) return true;
+  if (player.header.version != DEMO_VERSION) return player.pos >= player.size;
+  DemoBlock block;
+  return !demo_block_at(player.data, player.size, player.pos, player.last_length, &block);
+}
+
 const DemoHeader* demo_play_header() { return player.open ? &player.header : nullptr; }
 
 void demo_play_map_rider(int rider, int slot) {
@@ -423,4 +433,23 @@ int32_t demo_skip_seek(int32_t* sim_tick, double seconds) {
   history_clear_all();
   demo_read_ahead(sim_tick);
   return c;
+}
+
+std::vector<DemoListEntry> demo_list;
+
+void demo_list_build() {
+  static constexpr const char* DIR = "demos/";
+  static constexpr const char* EXTENSION = ".skdemo";
+  const size_t dir_length = strlen(DIR), extension_length = strlen(EXTENSION);
+  demo_list.clear();
+  for (const char* const* name = vfs_file_list(); name && *name; ++name) {
+    const size_t length = strlen(*name);
+    if (length <= dir_length + extension_length || strncasecmp(*name, DIR, dir_length) != 0 ||
+        strcasecmp(*name + length - extension_length, EXTENSION) != 0)
+      continue;
+    const char* base = *name + dir_length;
+    if (const char* slash = strrchr(base, '/')) base = slash + 1;
+    const size_t base_length = size_t(*name + length - extension_length - base);
+    demo_list.push_back({std::string("@") + *name, std::string(base, base_length)});
+  }
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "core/constants.h"
 #include "replay/demo_format.h"
@@ -31,6 +33,7 @@ struct DemoRecordSetup {
   DemoPackFn pack;
   const char* time_trial_track;  // records "@<track>/lastlap.skdemo" when set
   int backups;                // the demo_backups setting
+  const char* file;           // records into this file instead, without backups (tools); null = not
 };
 
 // Begins a recording. The bytes go to a side file that replaces the demo (after the backups
@@ -76,6 +79,8 @@ bool demo_play_open(const char* name, bool time_trial);
 bool demo_play_open_bytes(const uint8_t* data, size_t size, bool time_trial);
 void demo_play_close();
 bool demo_playing();
+// True once every block or record of the playback demo has been read.
+bool demo_play_ended();
 const DemoHeader* demo_play_header();
 void demo_play_map_rider(int rider, int slot);  // slot -1: the rider is not played
 
@@ -91,3 +96,13 @@ void demo_read_ahead(int32_t* sim_tick);
 // recomputes the race order and runs one session step.
 bool demo_skip_by_stepping(double seconds, bool accurate_skip);
 int32_t demo_skip_seek(int32_t* sim_tick, double seconds);
+
+// The demo list of the playback menu: every file-index name under "demos/" ending in ".skdemo",
+// as the "@" name to open and the base name without directory and extension to show.
+struct DemoListEntry {
+  std::string file;
+  std::string display;
+};
+extern std::vector<DemoListEntry> demo_list;
+// Builds demo_list from the file index.
+void demo_list_build();

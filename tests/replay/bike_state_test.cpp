@@ -1,6 +1,6 @@
 // A bike's bodies and packed states: posing a bike and packing it again gives the same joint
 // positions, posing with motion gives the joints those rates, and a slot's history poses the
-// bike between its states.
+// bike between its states; frame heights keep room above the highest ground.
 #include "replay/bike_state.h"
 
 #include <cmath>
@@ -9,6 +9,7 @@
 
 #include "physics/bike.h"
 #include "physics/world.h"
+#include "track/terrain.h"
 
 namespace {
 
@@ -120,3 +121,31 @@ TEST_F(BikeState, HistoryPosesTheBikeBetweenStates) {
 }
 
 }  // namespace
+
+// A frame in the air over the highest ground, or over a flat field with no height range at
+// all, packs and unpacks at its own height.
+TEST(PackGround, FrameHeightAboveTheHighestGroundKeepsItsHeight) {
+  struct Case {
+    float lowest, highest;
+    double above;  // ft above the highest ground
+  };
+  const Case cases[] = {{0, 0, 4}, {0, 0, 200}, {-20, 80, 2}, {-20, 80, 120}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.above);
+    Terrain terrain{};
+    terrain.extent = 1024;
+    terrain.min_height = c.lowest;
+    terrain.max_height = c.highest;
+    const PackGround ground = pack_ground_of(terrain);
+    const PackRanges ranges = {ground.track_size, ground.ground_min, ground.ground_range, 0.5, 0.9};
+    BikePose pose{};
+    pose.frame_pos[0] = pose.frame_pos[2] = 512;
+    pose.frame_pos[1] = c.highest + c.above;
+    pose.frame_quat[0] = pose.rider_quat[0] = 1;
+    PackedBikeState packed;
+    packed_state_pack(pose, ranges, &packed);
+    BikePose out;
+    packed_state_unpack(packed, ranges, &out);
+    EXPECT_NEAR(out.frame_pos[1], pose.frame_pos[1], ground.ground_range / 16777215);
+  }
+}

@@ -1,5 +1,6 @@
 // skorvan-sim: loads a track through the game's own session code, puts a lineup on the start
-// gate, runs the session step as fast as it can and prints what every rider did.
+// gate, runs the session step as fast as it can and prints what every rider did. It records the
+// race as a demo, or plays a demo back and prints the riders as the playback sees them.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "core/console.h"
 #include "core/game.h"
 #include "core/session.h"
+#include "core/session_replay.h"
 #include "core/settings.h"
 #include "core/tick.h"
 #include "core/track_load.h"
@@ -21,6 +23,7 @@
 #include "physics/erosion.h"
 #include "physics/world.h"
 #include "race/race.h"
+#include "replay/demo.h"
 #include "robots/autopilot.h"
 #include "robots/lines.h"
 #include "tools/sim/headless.h"
@@ -45,13 +48,15 @@ struct SimOptions {
   bool practice = false;
   bool learn = true;
   int skill = 1;  // the lines file robots race on: 0 novice, 1 amateur, 2 expert
+  const char* record = nullptr;  // demo file to write
+  const char* play = nullptr;    // demo file to play
 };
 
 void usage() {
   fprintf(stderr,
           "usage: skorvan-sim [--track NAME] [--robots N] [--human] [--laps N] [--minutes M]\n"
           "                   [--seconds S] [--seed N] [--erode RATE] [--practice] [--learn|--nolearn]\n"
-          "                   [--skill novice|amateur|expert] [--debug]\n");
+          "                   [--skill novice|amateur|expert] [--record FILE | --play FILE] [--debug]\n");
 }
 
 bool parse(int argc, char** argv, SimOptions* o) {
@@ -95,6 +100,12 @@ bool parse(int argc, char** argv, SimOptions* o) {
         fprintf(stderr, "--skill must be novice, amateur or expert\n");
         return false;
       }
+    } else if (!strcmp(a, "--record")) {
+      if (!need()) return false;
+      o->record = value;
+    } else if (!strcmp(a, "--play")) {
+      if (!need()) return false;
+      o->play = value;
     } else if (!strcmp(a, "--human")) {
       o->human = true;
     } else if (!strcmp(a, "--practice")) {
@@ -109,6 +120,10 @@ bool parse(int argc, char** argv, SimOptions* o) {
       usage();
       return false;
     }
+  }
+  if (o->record && o->play) {
+    fprintf(stderr, "--record and --play do not go together\n");
+    return false;
   }
   const int riders = o->robots + (o->human ? 1 : 0);
   if (o->robots < 0 || riders < 1 || riders > SLOT_COUNT || o->laps < 0 || o->minutes < 0 || o->seconds <= 0) {
@@ -154,25 +169,61 @@ int main(int argc, char** argv) {
   start_options.learn = o.learn;
   session.practice = o.practice;
 
+  // Playing a demo, every slot takes the next rider of the demo.
   int lineup[SLOT_COUNT] = {};
   int slot = 0;
-  if (o.human) lineup[slot++] = LINEUP_PLAYER;
-  for (int i = 0; i < o.robots; i++) lineup[slot++] = LINEUP_ROBOT;
+  if (!o.play) {
+    if (o.human) lineup[slot++] = LINEUP_PLAYER;
+    for (int i = 0; i < o.robots; i++) lineup[slot++] = LINEUP_ROBOT;
+  }
+  session_set_demo(o.play);
+  session_set_record_file(o.record);
   sim_tick = int32_t(o.seed);  // the session generator is seeded with the clock
-  if (!session_reset(lineup, false, false, int32_t(o.minutes * 60 * TICKS_PER_SECOND), o.laps, o.skill)) {
-    fprintf(stderr, "can't load track '%s'\n", o.track);
+  if (!session_reset(lineup, o.play != nullptr, o.record != nullptr, int32_t(o.minutes * 60 * TICKS_PER_SECOND),
+                     o.laps, o.skill)) {
+    fprintf(stderr, "can't load track '%s'\n", track_current[0] ? track_current : o.track);
+    return 1;
+  }
+  if (o.play && !demo_playing()) return 1;
+  if (o.record && !demo_recording()) {
+    fprintf(stderr, "can't write '%s'\n", o.record);
     return 1;
   }
   printf("track %s, %d pieces on the start gate, gate drops at %.3f s\n", track_current, session.piece_count,
          race_start_tick * SIM_STEP);
-  printf("robot skill %s, %d racing lines\n", LINE_SET_NAMES[o.skill], line_count());
-  if (o.human) printf("the human rider gets no input here: it stands where it was placed\n");
+  if (o.play) printf("playing '%s', %d riders\n", o.play, demo_play_header()->rider_count);
+  if (!o.play) printf("robot skill %s, %d racing lines\n", LINE_SET_NAMES[o.skill], line_count());
+  if (!o.play && o.human) printf("the human rider gets no input here: it stands where it was placed\n");
 
-  const int32_t steps = int32_t(o.seconds * TICKS_PER_SECOND);
+  const int32_t first_tick = sim_tick;
+  int32_t steps = 0;
   const auto wall_start = std::chrono::steady_clock::now();
-  int32_t done = 0;
-  for (; done < steps && !race.results_final; done++) session_step();
+  if (o.play) {
+    // To the demo's end, and on until its last states are more than a second old.
+    int32_t ended = -1;
+    while (ended < 0 || sim_tick < ended + TICKS_PER_SECOND) {
+      session_step();
+      steps++;
+      if (ended < 0 && demo_play_ended()) ended = sim_tick;
+    }
+  } else {
+    const int32_t limit = int32_t(o.seconds * TICKS_PER_SECOND);
+    for (; steps < limit && !race.results_final; steps++) session_step();
+  }
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+  if (o.record) {
+    session_demos_close();
+    FILE* file = fopen(o.record, "rb");
+    long size = -1;
+    if (file && fseek(file, 0, SEEK_END) == 0) size = ftell(file);
+    if (file) fclose(file);
+    if (size < 0) {
+      fprintf(stderr, "can't write '%s'\n", o.record);
+      return 1;
+    }
+    const double minutes = (sim_tick - first_tick) * SIM_STEP / 60;
+    printf("recorded '%s': %ld bytes, %.0f bytes per minute\n", o.record, size, minutes > 0 ? size / minutes : 0.0);
+  }
 
   // Classification: the running order (finished riders first by the race's own rules).
   printf("pos slot kind   number bike              pers   laps finished total     crashes lap times (s)\n");
@@ -203,8 +254,9 @@ int main(int argc, char** argv) {
                                                  : 0.5 * (all_laps[all_laps.size() / 2 - 1] + all_laps[all_laps.size() / 2]);
   printf("classified %d of %d, median lap %.2f s over %zu laps\n", finished, race.order_count, median, all_laps.size());
   if (o.erode > 0) print_ground_change(track_terrain);
-  printf("simulated %.3f s, wall %.3f s, %.1f steps per second\n", done * SIM_STEP, wall,
-         wall > 0 ? double(done) / wall : 0.0);
+  const double simulated = (sim_tick - first_tick) * SIM_STEP;
+  printf("simulated %.3f s, wall %.3f s, %.1f steps per second\n", simulated, wall,
+         wall > 0 ? double(steps) / wall : 0.0);
   headless_finish();
   return 0;
 }
