@@ -69,7 +69,7 @@ class Demo : public ::testing::Test {
 
   bool record(int backups, int32_t from, int32_t to, const char* track = "rabbithill") {
     header.track = track;
-    DemoRecordSetup setup{&header, slots, 3, pack_now, nullptr, backups};
+    DemoRecordSetup setup{&header, slots, 3, pack_now, nullptr, backups, nullptr};
     if (!demo_record_start(setup)) return false;
     for (packing_tick = from; packing_tick <= to; ++packing_tick) {
       if (packing_tick == from + 20) {
