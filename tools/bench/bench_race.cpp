@@ -58,7 +58,7 @@ double floor_us_per_bike_step(int bikes) {
   return (cpu_now() - start) / (double(FLOOR_STEPS) * bikes) * 1e6;
 }
 
-bool race(int bikes, double seconds) {
+bool run_race(int bikes, double seconds) {
   int lineup[SLOT_COUNT] = {};
   for (int i = 0; i < bikes; i++) lineup[i] = LINEUP_ROBOT;
   sim_tick = 0;  // the same shuffle and start time on every run
@@ -115,7 +115,7 @@ int bench_race(int argc, char** argv) {
   if (!(seconds > 0)) seconds = DEFAULT_SECONDS;
   headless_prepare("rabbithill");
   for (int bikes : counts) {
-    if (!race(bikes, seconds)) return 1;
+    if (!run_race(bikes, seconds)) return 1;
   }
   headless_finish();
   return 0;
