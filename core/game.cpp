@@ -133,6 +133,7 @@ int game_run_steps(double frame_end, double advance, const EventSource& events,
       }
       if (game.net.connected) game.paused = false;
     }
+    if (game_hooks.net_poll) game_hooks.net_poll();
     bool may_step = !game.paused && game.view_mode != VIEW_NO_TRACK &&
                     (!game.net.connected || game.net.tick_received);
     if (may_step) run_session_step();

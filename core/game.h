@@ -57,6 +57,7 @@ extern GameState game;
 // Calls into parts that plug into the loop; each is null until its part is present.
 struct GameHooks {
   void (*session_step)();                 // one simulation step of the session
+  void (*net_poll)();                     // the network poll before each step
   void (*menu_key)(int code);             // a key press for the open menu
   void (*editor_key)(int code);           // a key press for the editor, first in line
   void (*time_skip)(double seconds);      // skip (+) or rewind (-) playback

@@ -13,11 +13,14 @@
 #include "core/controls.h"
 #include "core/game.h"
 #include "core/loading.h"
+#include "core/net_session.h"
 #include "core/session.h"
 #include "core/session_replay.h"
 #include "core/settings.h"
 #include "core/track_load.h"
+#include "files/memory.h"
 #include "files/vfs.h"
+#include "net/net.h"
 #include "physics/world.h"
 #include "platform/input.h"
 #include "platform/vant.h"
@@ -98,11 +101,13 @@ VantWindow* open_window() {
   return vant_window_create("Skorvan", width, height, flags, 0, start_options.zdepth, 0, 0);
 }
 
+const char* gl_text(GLenum name) {
+  const GLubyte* s = glGetString(name);
+  return s ? reinterpret_cast<const char*>(s) : "";
+}
+
 void log_gl_strings() {
-  auto text = [](GLenum name) {
-    const GLubyte* s = glGetString(name);
-    return s ? reinterpret_cast<const char*>(s) : "";
-  };
+  auto text = gl_text;
   vant_log("GL_VENDOR: %s\n", text(GL_VENDOR));
   vant_log("GL_RENDERER: %s\n", text(GL_RENDERER));
   vant_log("GL_VERSION: %s\n", text(GL_VERSION));
@@ -182,6 +187,15 @@ int start_up(int argc, const char* const* argv) {
                 static_cast<int32_t>(settings.laps.value), settings.skill.index);
   game_hooks.session_step = session_step;
   game_hooks.time_skip = session_time_skip;
+  // The connection: polled before every step; "--connect" opens it at the first poll.
+  net_client_init(net_client);
+  net_session_attach(net_client);
+  net_client.hooks.gl_renderer = gl_text(GL_RENDERER);
+  net_client.hooks.gl_version = gl_text(GL_VERSION);
+  game_hooks.net_poll = [] { net_session_poll(net_client); };
+  if (start_options.connect_given && start_options.connect[0])
+    net_session_connect(net_client, start_options.connect, start_options.password, start_options.fake_lag,
+                        start_options.fake_loss);
   game.menu_page = start_options.connect_given ? MENU_NONE : MENU_MAIN;
   game_hooks.take_screenshot = take_screenshot;
   int32_t s, us;
@@ -223,6 +237,10 @@ void main_loop() {
 void stage(const char* name) { loading_message_logged(name); }
 
 void shut_down() {
+  net_leave(net_client);
+  net_session_sync(net_client);
+  mem_free(net_client.delay_queue);
+  net_client.delay_queue = nullptr;
   session_remember_lines();
   // The recording's last states are packed from the bikes, so it ends before they are freed.
   session_demos_close();

@@ -245,16 +245,21 @@ bool grace_passed() {
 bool no_gate_yet(int slot) { return gates_passed(race_entrants[slot].timing) == 0; }
 
 void collisions_connected() {
+  // Bikes driven here stand on the ground whether or not they race.
+  for (int slot = 0; slot < SLOT_COUNT; slot++) {
+    if (slot_bike(slot) && game.slot_kind[slot] != SLOT_REPLAY) bike_ground_contacts(slot_bike(slot), &track_terrain);
+  }
   const bool has_slot = session.race_slot != NO_RACE_SLOT;
-  Bike* own = has_slot ? slot_bike(session.race_slot) : nullptr;
+  const int own_slot = session.own_slot;
+  Bike* own = own_slot >= 0 ? slot_bike(own_slot) : nullptr;
   const bool judge = own && race.order_count > 1 && grace_passed();
-  const bool own_out = judge && (rider_finished(session.race_slot) || no_gate_yet(session.race_slot) ||
-                                 session_off_pace(session.race_slot));
+  const bool own_out =
+      judge && (rider_finished(own_slot) || no_gate_yet(own_slot) || session_off_pace(own_slot));
   int count = 0;
   for (int slot = 0; slot < SLOT_COUNT; slot++) {
     Bike* bike = slot_bike(slot);
     if (!bike || game.slot_kind[slot] != SLOT_REPLAY) continue;
-    if (slot != session.race_slot && race_entrants[slot].net_state_tick <= sim_tick - TICKS_PER_SECOND) continue;
+    if (slot != own_slot && race_entrants[slot].net_state_tick <= sim_tick - TICKS_PER_SECOND) continue;
     if (judge && !own_out && (rider_finished(slot) || no_gate_yet(slot) || session_off_pace(slot))) continue;
     candidate_slots[count] = slot;
     candidate_list[count++] = bike;
@@ -265,10 +270,10 @@ void collisions_connected() {
   if (!own) return;
   object_contacts(own);
   stage_mark(STAGE_CONTACTS);
+  if (!has_slot) return;  // watchers ride through the others
   sort_by_speed(candidate_list, count);
   for (int i = 0; i < count; i++) {
     Bike* other = candidate_list[i];
-    if (other == own) continue;
     if (bike_bike_collision(own, other, 1)) bike_knockback_start(other);
     if (other->knockback > 0.25f) {
       bike_ground_contacts(other, &track_terrain);
@@ -408,7 +413,7 @@ int next_robot(const char* filter) {
 }
 
 // Who rides in a slot for its lineup value; false when the slot stays empty.
-bool choose_rider(int value, Rider* rider, char number_text[16]) {
+bool choose_rider(int slot, int value, Rider* rider, char number_text[16]) {
   int robot = -1;
   switch (value) {
     case LINEUP_PLAYER: {
@@ -416,6 +421,16 @@ bool choose_rider(int value, Rider* rider, char number_text[16]) {
       *rider = {setup.bike, setup.number, setup.name,
                 {setup.rider_texture, setup.head_texture, setup.bike_texture, setup.wheel_texture},
                 nullptr, SLOT_LOCAL};
+      return true;
+    }
+    case LINEUP_SERVER: {
+      if (!session.server_riders) return false;
+      // An empty graphics name means the default picture.
+      auto named = [](const char* name) { return name[0] ? name : nullptr; };
+      const RiderDescription& d = session.server_riders[slot];
+      *rider = {bike_model_alias(d.bike), d.number, d.name,
+                {named(d.rider_texture), named(d.head_texture), named(d.bike_texture), named(d.wheel_texture)},
+                nullptr, SLOT_REPLAY};
       return true;
     }
     case LINEUP_ROBOT: robot = next_robot(nullptr); break;
@@ -426,7 +441,7 @@ bool choose_rider(int value, Rider* rider, char number_text[16]) {
         robot = value - LINEUP_ROBOT_NUMBER - 20;
       break;
   }
-  // Demo riders (0) and server riders (5) come with demo playback and the network client.
+  // Demo riders (0) come with demo playback.
   if (robot < 0) return false;
   const RosterEntry& entry = robot_roster(robot);
   snprintf(number_text, 16, "%d", entry.number);
@@ -446,14 +461,15 @@ bool demo_rider(int slot, Rider* rider) {
   return true;
 }
 
-void load_bike(int slot) {
+void load_bike(int slot, int gate_place) {
   Rider rider;
   char number_text[16];
   game.slot_kind[slot] = SLOT_REPLAY;
-  const bool chosen = session.lineup[slot] == LINEUP_DEMO ? demo_rider(slot, &rider)
-                                                           : choose_rider(session.lineup[slot], &rider, number_text);
+  const bool chosen = session.lineup[slot] == LINEUP_DEMO
+                          ? demo_rider(slot, &rider)
+                          : choose_rider(slot, session.lineup[slot], &rider, number_text);
   if (!chosen) return;
-  const GatePlace place = session_gate_place(slot);
+  const GatePlace place = session_gate_place(gate_place);
   Bike* bike = bike_create(rider.model, slot, rider.number, rider.textures[0], rider.textures[1],
                            rider.textures[2], rider.textures[3]);
   if (!bike) return;
@@ -485,22 +501,22 @@ void load_bike(int slot) {
 
 const RosterEntry& robot_roster(int position) { return roster().entries[position]; }
 
-void session_load_slot(int slot) { load_bike(slot); }
+void session_load_slot(int slot) { load_bike(slot, slot); }
 
 RaceContext session_race_context() { return race_context(); }
 
 double session_random_u() { return (session.random() & 0x7fffffffu) * (1.0 / 2147483648.0); }
 double session_random_r() { return (session.random() & 0xffffffu) * (1.0 / 16777216.0); }
 
-GatePlace session_gate_place(int slot) {
+GatePlace session_gate_place(int place) {
   if (session.piece_count > 0) {
-    const StartGatePiece& piece = timing.pieces[slot % session.piece_count];
-    const float row = float(slot / session.piece_count);
+    const StartGatePiece& piece = timing.pieces[place % session.piece_count];
+    const float row = float(place / session.piece_count);
     const float along = (row + 0.0625f) * GATE_ROW_SPACING;
     return {piece.x + std::sin(piece.angle) * along, piece.z + std::cos(piece.angle) * along, piece.angle};
   }
   const float half = track_terrain.extent / 2;
-  return {half + 5.0f * float(slot), half, 0};
+  return {half + 5.0f * float(place), half, 0};
 }
 
 bool session_off_pace(int slot) {
@@ -577,16 +593,26 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
 
   sim_tick = 0;
   session.start_ready_tick = START_READY_TICK;
-  race_start_tick = race_start_tick_for(session_random_u());
-  session.erosion_rate = start_options.erode_rate;
+  const bool server = session.server_start;
+  session.server_start = false;
+  session.connected = server;
+  if (server) {
+    race_start_tick = session.server_start_tick;
+    session.erosion_rate = session.server_erosion_rate;
+  } else {
+    race_start_tick = race_start_tick_for(session_random_u());
+    session.erosion_rate = start_options.erode_rate;
+  }
   session.time_trial = lineup == nullptr;
-  session.race_slot = NO_RACE_SLOT;
-  session.connected = false;
-  session.grace_seconds = 10;
-  session.off_pace_factor = 1.5;
-  history_clear_all();
+  if (!server) {
+    session.server_riders = nullptr;
+    session.race_slot = NO_RACE_SLOT;
+    session.grace_seconds = 10;
+    session.off_pace_factor = 1.5;
+    history_clear_all();
+  }
 
-  const char* track = settings.track;
+  const char* track = server ? session.server_track : settings.track;
   if (playback && session_demo_open()) {
     const DemoHeader& header = *demo_play_header();
     if (header.track && header.track[0]) track = header.track;
@@ -642,6 +668,7 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
     }
   }
   game.viewed_slot = viewed;
+  session.own_slot = player_seen ? viewed : -1;
 
   lines_learn = start_options.learn;
   if (line_table.present) {
@@ -654,9 +681,21 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
 
   std::fill(robot_used, robot_used + ROSTER_SIZE, false);
   race_entrants_clear();
+  // Offline each slot stands at its own place. In a race the server starts, the player stands at
+  // its race slot's place (the first place when only watching) and the others fill the places in
+  // slot order around it.
+  const int player_place = !server ? -1 : session.race_slot != NO_RACE_SLOT ? session.race_slot : 0;
+  int next_place = 0;
   for (int slot = 0; slot < SLOT_COUNT; slot++) {
     loading_progress("Loading bikes");
-    load_bike(slot);
+    int place = slot;
+    if (server && slot == session.own_slot) {
+      place = player_place;
+    } else if (server && session.lineup[slot] != LINEUP_DEMO) {
+      if (next_place == player_place) next_place++;
+      place = next_place++;
+    }
+    load_bike(slot, place);
   }
   loading_done("Loading bikes");
   history_clear_all();
@@ -736,6 +775,8 @@ void session_remember_lines() {
   lines_clear();
   session.line_set = -1;
 }
+
+void session_race_order_update() { race_order_update(race_context()); }
 
 void session_step() {
   if (!track_current[0]) return;

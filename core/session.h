@@ -7,19 +7,11 @@
 #include <random>
 
 #include "core/constants.h"
+#include "core/lineup.h"
 #include "race/race.h"
 #include "race/timing.h"
 
 struct Bike;
-
-// Lineup request values, one per start slot.
-constexpr int LINEUP_DEMO = 0;         // the next rider of the demo being played, else empty
-constexpr int LINEUP_PLAYER = 1;       // the player; only the first one counts
-constexpr int LINEUP_ROBOT = 2;        // the next robot of the shuffled roster
-constexpr int LINEUP_ROBOT_125 = 3;    // the next robot on a 125
-constexpr int LINEUP_ROBOT_250 = 4;    // the next robot on a 250 four-stroke
-constexpr int LINEUP_SERVER = 5;       // a rider the server announced
-constexpr int LINEUP_ROBOT_NUMBER = 1000;  // plus n: the robot with race number n
 
 constexpr int ROSTER_SIZE = 80;
 struct RosterEntry {
@@ -64,7 +56,15 @@ struct Session {
   bool reload_requested;
   // Connection: offline unless the network client says otherwise.
   bool connected;
-  int race_slot;  // NO_RACE_SLOT = none
+  int race_slot;  // the slot the server races this client in; NO_RACE_SLOT = only watching
+  int own_slot = -1;  // the slot of this computer's player, -1 = none
+  // A race the server starts: the network client sets these and server_start before the
+  // reset, which takes track, start tick, erosion and its riders from them and clears the flag.
+  bool server_start;
+  char server_track[256];
+  int32_t server_start_tick;
+  int server_erosion_rate;               // -1 = not sent yet
+  const RiderDescription* server_riders;  // per slot, as the server described them; null offline
   double grace_seconds;     // after the start before off-pace riders are left out
   double off_pace_factor;   // times the leader's segment time
   int piece_count;
@@ -94,11 +94,12 @@ RaceContext session_race_context();
 // Advances the session by one SIM_STEP.
 void session_step();
 
-// Where slot s stands on the gate: position (x, z) and yaw.
+// Where gate place p stands: position (x, z) and yaw. Offline slot s stands at place s; in a
+// race the server starts, the player stands at its race slot's place.
 struct GatePlace {
   float x, z, yaw;
 };
-GatePlace session_gate_place(int slot);
+GatePlace session_gate_place(int place);
 
 // Lowers a bike onto the ground at (x, z) facing yaw: from the height-field value under it,
 // raised by 0.25 ft while any part still touches the ground.
@@ -128,3 +129,6 @@ const char* session_stage_name(int stage);
 
 // The off-pace rule for a rider at its current gates (connected sessions and visibility).
 bool session_off_pace(int slot);
+
+// Recomputes the running order (and, once the race is over, the results) at the current tick.
+void session_race_order_update();

@@ -49,7 +49,10 @@ void net_send_raw(NetClient& c, const uint8_t* data, int length) {
   if (n < 0) {
     keep_error(c, errno);
     console_printf("sendto error (%.100s)", c.error_text);
+    return;
   }
+  c.sent_datagrams++;
+  c.sent_bytes += static_cast<uint64_t>(n);
 }
 
 static void reset_connection(NetClient& c) {
@@ -88,6 +91,7 @@ void net_client_init(NetClient& c) {
   c.fixed_files_ok = true;
   c.loss_random = 1;
   c.last_gate_count_sent = 0;
+  c.sent_datagrams = c.sent_bytes = c.received_datagrams = c.received_bytes = 0;
   reset_connection(c);
 }
 
@@ -170,6 +174,8 @@ static void receive_all(NetClient& c) {
       if (c.error_text[0]) console_print(c.error_text);
       break;
     }
+    c.received_datagrams++;
+    c.received_bytes += static_cast<uint64_t>(n);
     const int length = n > NET_RECEIVE_MAX ? NET_RECEIVE_MAX : static_cast<int>(n);
     if (!delayed) {
       net_handle_datagram(c, buffer, length);

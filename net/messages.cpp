@@ -232,7 +232,7 @@ static void handle_rider(NetClient& c, const uint8_t* data, int length) {
   take_text(data, length, 9, text, sizeof text);
   net_description_parse(text, &c.riders[slot]);
   c.has_rider[slot] = true;
-  c.lineup_request[slot] = LINEUP_SERVER_RIDER;
+  c.lineup_request[slot] = LINEUP_SERVER;
   c.last_bike_index = static_cast<int32_t>(slot);
   net_enter_state(c, NET_ACK_BIKES);
 }

@@ -9,6 +9,7 @@
 #include <deque>
 
 #include "core/constants.h"
+#include "core/lineup.h"
 #include "replay/packed_state.h"
 
 constexpr int NET_DEFAULT_PORT = 19800;
@@ -28,7 +29,7 @@ constexpr double NET_RESEND_INTERVAL = 1.0;   // s, periodic messages
 constexpr double NET_RELIABLE_RESEND = 0.5;   // s, head of the reliable queue
 constexpr double NET_FILE_PIECE_INTERVAL = 0.25;  // s
 constexpr int NET_FILE_PIECE = 256;           // bytes of a file per piece
-constexpr int NET_TEXT_FIELD = 64;            // room of each description field, terminator included
+constexpr int NET_TEXT_FIELD = RIDER_TEXT_FIELD;
 
 enum NetState : int {
   NET_CONTACTING = 0,
@@ -55,21 +56,6 @@ enum NetSubMessage : uint8_t {
 constexpr int STATE_MESSAGE_SIZE = 60;
 constexpr int STATE_RECORD_SIZE = 47;  // slot16, round trip16, tick, packed state
 constexpr int GATE_RECORD_SIZE = 12;   // slot, gate index, tick
-
-// Lineup requests the client sets for the session reset.
-constexpr int LINEUP_PLAYER = 1;
-constexpr int LINEUP_SERVER_RIDER = 5;
-
-// A rider's appearance as the description text carries it.
-struct RiderDescription {
-  char bike[NET_TEXT_FIELD];
-  char rider_texture[NET_TEXT_FIELD];
-  char bike_texture[NET_TEXT_FIELD];
-  char wheel_texture[NET_TEXT_FIELD];
-  char head_texture[NET_TEXT_FIELD];
-  char number[4];
-  char name[NET_TEXT_FIELD];
-};
 
 struct ReliableMessage {
   double next_send_time;  // s, 0 = at the next poll
@@ -189,6 +175,8 @@ struct NetClient {
   int32_t slot_round_trip[SLOT_COUNT];  // ticks
   FileTransfer transfer;
   char error_text[64];  // of the last failing socket call
+  // Traffic since net_client_init (UDP payload bytes), for the figures tools print.
+  uint64_t sent_datagrams, sent_bytes, received_datagrams, received_bytes;
   NetSessionHooks hooks;
   void* user;  // for the hooks' owner
 };

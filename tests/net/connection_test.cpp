@@ -39,7 +39,7 @@ TEST_F(NetTest, TwoClientsSeeEachOthersStates) {
   const int slot_a = a->client.client_slot, slot_b = b->client.client_slot;
   EXPECT_STREQ(b->client.riders[slot_a].name, "Alice");
   EXPECT_STREQ(b->client.riders[slot_a].rider_texture, "rider_red");
-  EXPECT_EQ(b->client.lineup_request[slot_a], LINEUP_SERVER_RIDER);
+  EXPECT_EQ(b->client.lineup_request[slot_a], LINEUP_SERVER);
   EXPECT_EQ(b->client.lineup_request[slot_b], LINEUP_PLAYER);
   EXPECT_EQ(a->client.race_slot, slot_a);
   EXPECT_EQ(a->client.laps, 3);

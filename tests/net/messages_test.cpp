@@ -159,7 +159,7 @@ TEST_F(ScriptedTest, RiderDescriptionsOnlyInRisingSlotOrder) {
   EXPECT_STREQ(c.riders[9].head_texture, "h");
   EXPECT_FALSE(c.has_rider[4]);
   EXPECT_EQ(c.lineup_request[4], 0);
-  EXPECT_EQ(c.lineup_request[9], LINEUP_SERVER_RIDER);
+  EXPECT_EQ(c.lineup_request[9], LINEUP_SERVER);
 }
 
 TEST(NetDescription, TextBothFormsAndParsing) {

@@ -57,7 +57,7 @@ void send_riders_and_start(TestServer& s, int index) {
   }
   std::vector<uint8_t> m{8};
   put32(m, s.track_id);
-  put32(m, s.watchers ? 160u : static_cast<uint32_t>(c.slot));
+  put32(m, c.watcher ? 160u : static_cast<uint32_t>(c.slot));
   m.insert(m.end(), c.description.begin(), c.description.end());
   send_to(s, c, m);
 }
@@ -108,6 +108,7 @@ void handle(TestServer& s, const sockaddr_in& from, const uint8_t* d, int n) {
       c.active = true;
       c.address = from;
       c.slot = 2 + 3 * index;
+      c.watcher = s.watchers;
     }
     TestServerClient& c = s.clients[index];
     c.nonce = get32(d + 13);
@@ -120,6 +121,8 @@ void handle(TestServer& s, const sockaddr_in& from, const uint8_t* d, int n) {
   }
   if (index < 0) return;
   TestServerClient& c = s.clients[index];
+  c.datagrams++;
+  c.bytes += static_cast<uint64_t>(n);
   switch (d[0]) {
     case 3:
       if (n < 41) return;
@@ -184,7 +187,7 @@ bool test_server_open(TestServer& s) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = 0;
+  a.sin_port = htons(static_cast<uint16_t>(s.port));
   socklen_t length = sizeof a;
   if (bind(s.socket, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
       getsockname(s.socket, reinterpret_cast<sockaddr*>(&a), &length) != 0) {

@@ -30,11 +30,12 @@ struct TestServerClient {
   uint32_t echo;
   std::string upload;       // "sendpart -" contents in order
   std::string upload_name;  // from "namefile"
+  uint64_t datagrams, bytes;  // received from this client
 };
 
 struct TestServer {
   int socket = -1;
-  int port = 0;
+  int port = 0;  // set before opening to ask for a port; 0 = any free one
   uint32_t session = 0x5eed1234;
   uint32_t version = 6;
   uint32_t track_id = 7;
@@ -43,12 +44,12 @@ struct TestServer {
   std::string track_name = "testtrack";
   int32_t server_tick = 1000;
   bool deny_files = false;
-  bool watchers = false;  // start every client without a race slot
+  bool watchers = false;  // clients that join from now on start without a race slot
   TestServerClient clients[TEST_SERVER_CLIENTS] = {};
   double now = 0;
 };
 
-// Binds 127.0.0.1 on a free port; false on failure.
+// Binds 127.0.0.1 on the asked port or a free one; false on failure.
 bool test_server_open(TestServer& s);
 void test_server_close(TestServer& s);
 // Handles every waiting datagram and resends due reliable heads.

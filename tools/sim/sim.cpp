@@ -1,6 +1,8 @@
 // skorvan-sim: loads a track through the game's own session code, puts a lineup on the start
 // gate, runs the session step as fast as it can and prints what every rider did. It records the
-// race as a demo, or plays a demo back and prints the riders as the playback sees them.
+// race as a demo, or plays a demo back and prints the riders as the playback sees them. With
+// --connect it joins a game server instead and runs the game's own step loop in real time,
+// printing the connection states it went through, the riders it saw and the traffic.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -13,12 +15,15 @@
 #include "core/command_line.h"
 #include "core/console.h"
 #include "core/game.h"
+#include "core/net_session.h"
 #include "core/session.h"
 #include "core/session_replay.h"
 #include "core/settings.h"
 #include "core/tick.h"
 #include "core/track_load.h"
+#include "files/memory.h"
 #include "files/vfs.h"
+#include "net/net.h"
 #include "physics/bike.h"
 #include "physics/erosion.h"
 #include "physics/world.h"
@@ -50,13 +55,16 @@ struct SimOptions {
   int skill = 1;  // the lines file robots race on: 0 novice, 1 amateur, 2 expert
   const char* record = nullptr;  // demo file to write
   const char* play = nullptr;    // demo file to play
+  const char* connect = nullptr;  // "host[:port]"
+  const char* password = "";
 };
 
 void usage() {
   fprintf(stderr,
           "usage: skorvan-sim [--track NAME] [--robots N] [--human] [--laps N] [--minutes M]\n"
           "                   [--seconds S] [--seed N] [--erode RATE] [--practice] [--learn|--nolearn]\n"
-          "                   [--skill novice|amateur|expert] [--record FILE | --play FILE] [--debug]\n");
+          "                   [--skill novice|amateur|expert] [--record FILE | --play FILE] [--debug]\n"
+          "       skorvan-sim --connect HOST[:PORT] [--password P] [--track NAME] [--seconds S]\n");
 }
 
 bool parse(int argc, char** argv, SimOptions* o) {
@@ -106,6 +114,12 @@ bool parse(int argc, char** argv, SimOptions* o) {
     } else if (!strcmp(a, "--play")) {
       if (!need()) return false;
       o->play = value;
+    } else if (!strcmp(a, "--connect")) {
+      if (!need()) return false;
+      o->connect = strncmp(value, "skorvan:", 8) == 0 ? value + 8 : value;
+    } else if (!strcmp(a, "--password")) {
+      if (!need()) return false;
+      o->password = value;
     } else if (!strcmp(a, "--human")) {
       o->human = true;
     } else if (!strcmp(a, "--practice")) {
@@ -141,6 +155,99 @@ const char* kind_name(SlotKind kind) {
   }
 }
 
+const char* state_name(int state) {
+  switch (state) {
+    case NET_CONTACTING: return "contacting";
+    case NET_SENDING_INFO: return "sending client info";
+    case NET_ACK_TRACK: return "acknowledging track";
+    case NET_ACK_BIKES: return "acknowledging bikes";
+    case NET_READY: return "ready";
+    case NET_CONNECTED: return "connected";
+    case NET_RESTARTING: return "restarting";
+    case NET_LEAVING: return "leaving";
+    default: return "?";
+  }
+}
+
+int no_events(void*, int*, int*, int32_t, int32_t) { return 0; }
+
+// Joins the server with the player idle in its slot and runs the game's step loop in real time
+// (frame pacing follows the server's clock) for the given seconds or until the connection ends.
+int run_connected(const SimOptions& o) {
+  int lineup[SLOT_COUNT] = {LINEUP_PLAYER};
+  if (!session_reset(lineup, false, false, 0, o.laps, 1)) {
+    fprintf(stderr, "can't load track '%s'\n", o.track);
+    return 1;
+  }
+  net_client_init(net_client);
+  net_session_attach(net_client);
+  game_hooks.session_step = session_step;
+  game_hooks.net_poll = [] { net_session_poll(net_client); };
+  net_session_connect(net_client, o.connect, o.password, 0, 0);
+  game.menu_page = MENU_NONE;
+  const PacingClock clock = pacing_real_clock();
+  const double start = clock.now(clock.context);
+  frame_pacer_start(&game.pacer, start);
+  int state = -1;
+  bool seen[SLOT_COUNT] = {};
+  double connected_at = -1;
+  uint64_t sent_at_connect = 0, sent_bytes_at_connect = 0, received_at_connect = 0, received_bytes_at_connect = 0;
+  int steps = 0;
+  while (net_client.target[0] && clock.now(clock.context) - start < o.seconds) {
+    game_update_view_mode();
+    PacingInputs inputs;
+    inputs.connected = game.net.connected;
+    inputs.server_tick = game.net.server_tick;
+    inputs.sim_tick = game.sim_tick;
+    inputs.race_started = game.race_started;
+    const double advance = frame_pace(&game.pacer, clock, inputs);
+    steps += game_run_steps(game.pacer.frame_clock, advance, EventSource{no_events, nullptr}, nullptr);
+    const double t = clock.now(clock.context) - start;
+    if (net_client.state != state && net_client.target[0]) {
+      state = net_client.state;
+      printf("%8.3f s  state %d %s\n", t, state, state_name(state));
+      if (state == NET_CONNECTED && connected_at < 0) {
+        connected_at = t;
+        sent_at_connect = net_client.sent_datagrams;
+        sent_bytes_at_connect = net_client.sent_bytes;
+        received_at_connect = net_client.received_datagrams;
+        received_bytes_at_connect = net_client.received_bytes;
+      }
+    }
+    for (int s = 0; s < SLOT_COUNT; s++) {
+      const Bike* bike = game.slot_bike[s];
+      if (seen[s] || !bike || game.slot_kind[s] != SLOT_REPLAY || !session.connected) continue;
+      seen[s] = true;
+      printf("%8.3f s  rider in slot %d: \"%s\" number %s on %s\n", t, s, session.player_name[s], bike->number,
+             bike->info.name);
+    }
+  }
+  const double t = clock.now(clock.context) - start;
+  printf("track %s, sim tick %d, server tick %d, race slot %d, %d steps in %.3f s\n", track_current, sim_tick,
+         net_client.newest_server_tick, session.race_slot == NO_RACE_SLOT ? -1 : session.race_slot, steps, t);
+  for (int s = 0; s < SLOT_COUNT; s++) {
+    const Bike* bike = game.slot_bike[s];
+    if (!bike || game.slot_kind[s] != SLOT_REPLAY || !session.connected) continue;
+    const dReal* p = dBodyGetPosition(bike->bodies[BODY_FRAME]);
+    printf("slot %-3d \"%s\" at %.2f %.2f %.2f, last state at tick %d\n", s, session.player_name[s], p[0], p[1], p[2],
+           net_client.slot_tick[s]);
+  }
+  if (connected_at >= 0 && t > connected_at) {
+    const double span = t - connected_at;
+    printf("while connected (%.3f s): sent %.1f datagrams/s, %.0f bytes/s; received %.1f datagrams/s, %.0f bytes/s"
+           " (UDP payload)\n",
+           span, double(net_client.sent_datagrams - sent_at_connect) / span,
+           double(net_client.sent_bytes - sent_bytes_at_connect) / span,
+           double(net_client.received_datagrams - received_at_connect) / span,
+           double(net_client.received_bytes - received_bytes_at_connect) / span);
+  }
+  net_leave(net_client);
+  net_session_sync(net_client);
+  mem_free(net_client.delay_queue);
+  net_client.delay_queue = nullptr;
+  headless_finish();
+  return 0;
+}
 
 // How far erosion moved the ground from its loaded heights.
 void print_ground_change(const Terrain& t) {
@@ -168,6 +275,7 @@ int main(int argc, char** argv) {
   start_options.practice = o.practice;
   start_options.learn = o.learn;
   session.practice = o.practice;
+  if (o.connect) return run_connected(o);
 
   // Playing a demo, every slot takes the next rider of the demo.
   int lineup[SLOT_COUNT] = {};
