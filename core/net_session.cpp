@@ -14,6 +14,7 @@
 #include "core/tick.h"
 #include "core/track_load.h"
 #include "physics/bike.h"
+#include "physics/erosion.h"
 #include "physics/world.h"
 #include "race/race.h"
 #include "replay/bike_state.h"
@@ -91,10 +92,10 @@ void gate_time(NetClient&, int slot, int32_t index, int32_t tick) {
 
 void race_order(NetClient&) { session_race_order_update(); }
 
+// The strokes after the client id: applied to the ground when they are for this client, and
+// recorded in the demo either way.
 void erosion(NetClient&, const uint8_t* data, int length, bool own) {
-  // The strokes after the client id go to the demo as received; applying this client's own
-  // strokes to the ground joins here with ground erosion.
-  (void)own;
+  if (own && track_current[0]) erode_stroke_apply(data + 4, size_t(length - 4), track_terrain.extent);
   if (demo_recording()) demo_record_block(DEMO_RECORD_EROSION, sim_tick, data + 4, uint32_t(length - 4));
 }
 
