@@ -73,7 +73,7 @@ void clear_histories(NetClient&) { history_clear_all(); }
 bool own_bike(NetClient&, int slot, PackedBikeState* state, int32_t* gates) {
   const Bike* bike = local_bike(slot);
   if (!bike) return false;
-  bike_pack(*bike, bike_pack_ranges(*bike, track_terrain), state);
+  bike_pack(*bike, bike_pack_ranges(*bike, track_pack_ground), state);
   *gates = gates_passed(race_entrants[slot].timing);
   return true;
 }

@@ -124,7 +124,7 @@ class NetSession : public ::testing::Test {
   }
 
   // The ranges every rider's states pack into on the loaded track (one bike model for all).
-  static PackRanges ranges() { return bike_pack_ranges(*game.slot_bike[session.own_slot], track_terrain); }
+  static PackRanges ranges() { return bike_pack_ranges(*game.slot_bike[session.own_slot], track_pack_ground); }
 
   // One turn of the game's step loop for the session, one step of each bare client riding
   // along x, then the server; the server relays states every 4 steps.
