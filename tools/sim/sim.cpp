@@ -334,7 +334,8 @@ int main(int argc, char** argv) {
   }
 
   // Classification: the running order (finished riders first by the race's own rules).
-  printf("pos slot kind   number bike              pers   laps finished total     crashes lap times (s)\n");
+  printf("pos slot kind   number bike              pers   laps finished total     crashes x         y         z"
+         "         lap times (s)\n");
   std::vector<double> all_laps;
   int finished = 0;
   for (int i = 0; i < race.order_count; i++) {
@@ -350,6 +351,8 @@ int main(int argc, char** argv) {
     printf("%-3d %-4d %-6s %-6s %-17s %-6s %-4d %-8s %-9s %-7d", i + 1, s, kind_name(game.slot_kind[s]), bike->number,
            bike->info.name, autopilot_personality_name(autopilots[s].personality), laps, timing.finished ? "yes" : "no",
            race_time_text(total).c_str(), bike->crash_count);
+    const dReal* p = dBodyGetPosition(bike->bodies[BODY_FRAME]);
+    printf(" %-9.3f %-9.3f %-9.3f", p[0], p[1], p[2]);
     for (int32_t lap = 1; lap <= laps; lap++) {
       const double t = lap_time(timing, lap, race.start_tick);
       printf(" %.2f", t);
