@@ -17,6 +17,10 @@ struct CachedShape {
 };
 
 std::vector<CachedShape> cache;
+// Declared after the cache, so it runs first when the program ends: the cached shapes go with it.
+struct CacheRelease {
+  ~CacheRelease();
+} cache_release;
 
 bool finite(float v) { return std::isfinite(v); }
 
@@ -83,6 +87,8 @@ Shape* shape_load(const char* name) {
   cache.push_back({intern_string(name), shape});
   return shape_copy(shape);
 }
+
+CacheRelease::~CacheRelease() { shape_cache_clear(); }
 
 void shape_cache_clear() {
   for (CachedShape& entry : cache) shape_free(entry.shape);

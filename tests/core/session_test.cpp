@@ -210,6 +210,7 @@ TEST_F(Session, GatePiecesStandUntilTheStartThenFallUnlessTouched) {
   // replayed bike, stands in it.
   Statue& statue = track_objects.statues[size_t(session.pieces[0].statue)];
   ShapeSphere ball{{0, 0, 0}, 3, 1, {0, 0, 0}};
+  shape_free(static_cast<Shape*>(const_cast<void*>(statue.shape)));
   statue.shape = shape_make(&ball, 1);
   Bike* bike = game.slot_bike[0];
   game.slot_kind[0] = SLOT_REPLAY;
