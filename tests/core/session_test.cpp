@@ -35,9 +35,7 @@ class Session : public ::testing::Test {
     shape_cache_clear();
   }
   void SetUp() override {
-    const std::string path = home.path.string();
-    const char* dirs[] = {path.c_str(), SK_TEST_BIN_DIR};
-    vfs_set_search_dirs(dirs, 2);
+    set_search_dirs(home, SK_TEST_BIN_DIR);
     vfs_file_list();
     settings_reset();
     start_options_reset();

@@ -288,8 +288,7 @@ class SettingsFile : public testing::Test {
  protected:
   TempDir home;
   void SetUp() override {
-    const char* dirs[] = {home.path.c_str()};
-    vfs_set_search_dirs(dirs, 1);
+    set_search_dirs(home);
     settings_reset();
     messages.clear();
     console_set_display_hook(capture);

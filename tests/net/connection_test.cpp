@@ -77,8 +77,7 @@ TEST_F(NetTest, ReliableTrafficUnderLossArrivesOnceAndInOrder) {
   std::string upload;
   for (int i = 0; i < 3000; i++) upload.push_back(static_cast<char>((i * 7 + i / 256) & 0xff));
   home.write("outgoing/track.zip", upload);
-  const char* dirs[] = {home.path.c_str()};
-  vfs_set_search_dirs(dirs, 1);
+  set_search_dirs(home);
 
   auto a = make_rider("Alice"), b = make_rider("Bob");
   a->client.fake_loss = 30;

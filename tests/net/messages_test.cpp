@@ -387,8 +387,7 @@ struct FileSendTest : ScriptedTest {
   TempDir home;
   void SetUp() override {
     ScriptedTest::SetUp();
-    const char* dirs[] = {home.path.c_str()};
-    vfs_set_search_dirs(dirs, 1);
+    set_search_dirs(home);
   }
   void TearDown() override {
     vfs_shutdown();

@@ -16,9 +16,7 @@ namespace {
 struct ShapeTest : ::testing::Test {
   TempDir root;
   void SetUp() override {
-    const std::string dir = root.path.string();
-    const char* dirs[] = {dir.c_str()};
-    vfs_set_search_dirs(dirs, 1);
+    set_search_dirs(root);
   }
   void TearDown() override {
     shape_cache_clear();

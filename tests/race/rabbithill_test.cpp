@@ -58,9 +58,7 @@ class Rabbithill : public ::testing::Test {
  protected:
   TempDir home;
   void SetUp() override {
-    const std::string path = home.path.string();
-    const char* dirs[] = {path.c_str(), SK_TEST_BIN_DIR};
-    vfs_set_search_dirs(dirs, 2);
+    set_search_dirs(home, SK_TEST_BIN_DIR);
     vfs_file_list();
     ASSERT_TRUE(timing_gates_read("@rabbithill/timing_gates"));
     ASSERT_TRUE(timing.present);

@@ -31,9 +31,7 @@ class Race : public ::testing::Test {
   // Results land in a fresh home directory, never in the user's.
   TempDir home;
   void SetUp() override {
-    const std::string path = home.path.string();
-    const char* dirs[] = {path.c_str()};
-    vfs_set_search_dirs(dirs, 1);
+    set_search_dirs(home);
     race_entrants_clear();
     race_reset(0, 2, 100);
   }

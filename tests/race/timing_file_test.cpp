@@ -14,9 +14,7 @@ class TimingFile : public ::testing::Test {
  protected:
   TempDir home;
   void SetUp() override {
-    const std::string path = home.path.string();
-    const char* dirs[] = {path.c_str()};
-    vfs_set_search_dirs(dirs, 1);
+    set_search_dirs(home);
   }
   void TearDown() override { vfs_set_search_dirs(nullptr, 0); }
   bool read(const std::string& text) {

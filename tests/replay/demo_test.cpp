@@ -42,8 +42,7 @@ class Demo : public ::testing::Test {
   const int slots[3] = {0, 2, 5};
 
   void SetUp() override {
-    const char* dirs[] = {dir.path.c_str()};
-    vfs_set_search_dirs(dirs, 1);
+    set_search_dirs(dir);
     history_clear_all();
     consoles.clear();
     erosion_rates.clear();
@@ -157,8 +156,7 @@ TEST_F(Demo, BackupsRotateBySetting) {
   EXPECT_FALSE(std::filesystem::exists(home("demos/default03.skdemo")));
 
   TempDir other;
-  const char* dirs[] = {other.path.c_str()};
-  vfs_set_search_dirs(dirs, 1);
+  set_search_dirs(other);
   for (const char* track : {"one", "two"}) ASSERT_TRUE(record(0, 0, 40, track));
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(other.path / "demos")) files += entry.is_regular_file();

@@ -21,9 +21,7 @@ struct LinesFileTest : LinesTest {
   TempDir home;
   void SetUp() override {
     LinesTest::SetUp();
-    const std::string dir = home.path.string();
-    const char* dirs[] = {dir.c_str()};
-    vfs_set_search_dirs(dirs, 1);
+    set_search_dirs(home);
     circle_course_set(6);
     lines_table_create();
   }

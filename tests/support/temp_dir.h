@@ -1,4 +1,5 @@
-// A fresh directory per test under the build's test-tmp folder, removed afterwards.
+// A fresh directory per test under the build's test-tmp folder, removed afterwards, and the
+// file system pointed at it.
 #pragma once
 
 #include <cstdlib>
@@ -7,6 +8,8 @@
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "files/vfs.h"
 
 struct TempDir {
   std::filesystem::path path;
@@ -41,4 +44,12 @@ struct TempDir {
 inline std::string read_file_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Makes home the file system's only search directory, so "@" names read and write there, or its
+// first one with `then` (the built game data, another folder) searched after it.
+inline void set_search_dirs(const TempDir& home, const std::string& then = {}) {
+  const std::string path = home.path.string();
+  const char* dirs[] = {path.c_str(), then.c_str()};
+  vfs_set_search_dirs(dirs, then.empty() ? 1 : 2);
 }

@@ -34,9 +34,7 @@ struct GeneratedRabbithill : ::testing::Test {
 
   static void SetUpTestSuite() {
     home = new TempDir;
-    std::string dirs[2] = {home->path.string(), SK_TEST_BIN_DIR};
-    const char* list[2] = {dirs[0].c_str(), dirs[1].c_str()};
-    vfs_set_search_dirs(list, 2);
+    set_search_dirs(*home, SK_TEST_BIN_DIR);
     vfs_file_list();
     console_set_display_hook([](const char* text) { console_lines().push_back(text); });
     lighting_read("@rabbithill/lighting");

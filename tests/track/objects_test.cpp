@@ -18,9 +18,7 @@ class Objects : public ::testing::Test {
  protected:
   TempDir home;
   void SetUp() override {
-    const std::string path = home.path.string();
-    const char* dirs[] = {path.c_str()};
-    vfs_set_search_dirs(dirs, 1);
+    set_search_dirs(home);
     objects_reset(nullptr);
   }
   void TearDown() override {
@@ -264,9 +262,7 @@ TEST_F(Objects, TrackListNamesAndOrder) {
     SCOPED_TRACE(c.what);
     TempDir data;
     for (const auto& [name, bytes] : c.files) data.write(name, bytes);
-    const std::string path = data.path.string();
-    const char* dirs[] = {home.path.c_str(), path.c_str()};
-    vfs_set_search_dirs(dirs, 2);
+    set_search_dirs(home, data.path.string());
     EXPECT_EQ(track_list_scan(), !c.dirs.empty());
     EXPECT_EQ(track_dirs, c.dirs);
     EXPECT_EQ(track_names, c.names);
@@ -276,9 +272,7 @@ TEST_F(Objects, TrackListNamesAndOrder) {
 
 // The default data set's object files load completely and quietly.
 TEST_F(Objects, DefaultTrackObjects) {
-  const std::string path = home.path.string();
-  const char* dirs[] = {path.c_str(), SK_TEST_BIN_DIR};
-  vfs_set_search_dirs(dirs, 2);
+  set_search_dirs(home, SK_TEST_BIN_DIR);
   ConsoleCapture console;
   ASSERT_TRUE(track_list_scan());
   EXPECT_GE(track_list_find("rabbithill"), 0);

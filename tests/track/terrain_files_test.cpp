@@ -256,9 +256,7 @@ namespace {
 // The default data set's ground, light and cameras load completely and quietly.
 TEST(DefaultTrack, GroundLightingAndCamerasLoadQuietly) {
   TempDir home;
-  const std::string path = home.path.string();
-  const char* dirs[] = {path.c_str(), SK_TEST_BIN_DIR};
-  vfs_set_search_dirs(dirs, 2);
+  set_search_dirs(home, SK_TEST_BIN_DIR);
   vfs_file_list();
   ConsoleCapture console;
   lighting_read("@rabbithill/lighting");
