@@ -26,7 +26,7 @@
 #include "replay/bike_state.h"
 #include "replay/demo.h"
 #include "replay/history.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/session_fixture.h"
 
 namespace {
 
@@ -147,31 +147,14 @@ void expect_same(const RaceFacts& played, const RaceFacts& recorded) {
   EXPECT_EQ(played.order, recorded.order);
 }
 
-class SessionReplay : public ::testing::Test {
+class SessionReplay : public SessionFixture {
  protected:
-  TempDir home;
-  static void SetUpTestSuite() { physics_world_create(); }
-  static void TearDownTestSuite() {
-    session_demos_close();
-    session_free_bikes();
-    track_free();
-  }
   void SetUp() override {
     write_ring_track(home);
-    const std::string path = home.path.string();
-    const char* dirs[] = {path.c_str(), SK_TEST_BIN_DIR};
-    vfs_set_search_dirs(dirs, 2);
-    vfs_file_list();
-    settings_reset();
-    start_options_reset();
+    SessionFixture::SetUp();
     snprintf(settings.track, sizeof settings.track, "ring");
-    game_reset();
     session_set_demo(nullptr);
     session_set_record_file(nullptr);
-  }
-  void TearDown() override {
-    session_demos_close();
-    vfs_set_search_dirs(nullptr, 0);
   }
 
   // frames[slot][tick]: where each frame was after the step that ended at tick.

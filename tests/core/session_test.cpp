@@ -21,29 +21,12 @@
 #include "race/race.h"
 #include "robots/autopilot.h"
 #include "track/objects.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/session_fixture.h"
 
 namespace {
 
-class Session : public ::testing::Test {
+class Session : public SessionFixture {
  protected:
-  TempDir home;
-  static void SetUpTestSuite() { physics_world_create(); }
-  static void TearDownTestSuite() {
-    session_free_bikes();
-    track_free();
-    shape_cache_clear();
-  }
-  void SetUp() override {
-    set_search_dirs(home, SK_TEST_BIN_DIR);
-    vfs_file_list();
-    settings_reset();
-    start_options_reset();
-    snprintf(settings.track, sizeof settings.track, "rabbithill");
-    game_reset();
-  }
-  void TearDown() override { vfs_set_search_dirs(nullptr, 0); }
-
   bool reset(const int* lineup) { return session_reset(lineup, false, false, 0, 3, 1); }
   // n robots from slot 0.
   bool reset_robots(int n) {

@@ -17,30 +17,16 @@
 #include "race/race.h"
 #include "robots/autopilot.h"
 #include "robots/lines.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/session_fixture.h"
 
 namespace {
 
-class AutoPilotTest : public ::testing::Test {
+class AutoPilotTest : public SessionFixture {
  protected:
-  TempDir home;
-  static void SetUpTestSuite() { physics_world_create(); }
-  static void TearDownTestSuite() {
-    session_free_bikes();
-    track_free();
-  }
   void SetUp() override {
-    const std::string path = home.path.string();
-    const char* dirs[] = {path.c_str(), SK_TEST_BIN_DIR};
-    vfs_set_search_dirs(dirs, 2);
-    vfs_file_list();
-    settings_reset();
-    start_options_reset();
+    SessionFixture::SetUp();
     start_options.learn = false;  // the shipped lines stay as they are
-    snprintf(settings.track, sizeof settings.track, "rabbithill");
-    game_reset();
   }
-  void TearDown() override { vfs_set_search_dirs(nullptr, 0); }
 
   // One robot in slot 0 on the lines of a skill.
   Bike* one_robot(int skill) {
