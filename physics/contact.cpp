@@ -84,31 +84,6 @@ ContactHit deepest_over_cells(const Terrain* t, Vec3d centre, double reach, Test
   return best;
 }
 
-// A soft contact joint for one step between b1 and b2 (either may be null for the static
-// world); the normal points into b1.
-dJointID make_contact(dBodyID b1, dBodyID b2, Vec3d point, Vec3d normal, double depth, double mu, double k,
-                      double c, const Vec3d* fdir) {
-  dContact contact{};
-  SoftContact soft = soft_contact(k, c);
-  contact.surface.mode = CONTACT_MODE | (fdir ? dContactFDir1 : 0);
-  contact.surface.mu = mu;
-  contact.surface.soft_erp = soft.erp;
-  contact.surface.soft_cfm = soft.cfm;
-  contact.geom.pos[0] = point.x;
-  contact.geom.pos[1] = point.y;
-  contact.geom.pos[2] = point.z;
-  contact.geom.normal[0] = normal.x;
-  contact.geom.normal[1] = normal.y;
-  contact.geom.normal[2] = normal.z;
-  contact.geom.depth = depth;
-  if (fdir) {
-    contact.fdir1[0] = fdir->x;
-    contact.fdir1[1] = fdir->y;
-    contact.fdir1[2] = fdir->z;
-  }
-  return physics_contact_create(contact, b1, b2);
-}
-
 Vec3d point_velocity(dBodyID body, Vec3d p) {
   if (!body) return {0, 0, 0};
   dVector3 v;

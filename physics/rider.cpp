@@ -85,31 +85,13 @@ float max_dab_speed(const Bike* bike) {
 
 bool touching(const WheelState& wheel) { return wheel.depth > 0; }
 
-// A soft contact joint pushing body a along normal by depth (b may be null: the world).
-void soft_joint(dBodyID a, dBodyID b, Vec3d point, Vec3d normal, double depth, double k, double c) {
-  SoftContact soft = soft_contact(k, c);
-  dContact contact{};
-  contact.surface.mode = dContactSoftERP | dContactSoftCFM;
-  contact.surface.mu = 0;
-  contact.surface.soft_erp = soft.erp;
-  contact.surface.soft_cfm = soft.cfm;
-  contact.geom.pos[0] = point.x;
-  contact.geom.pos[1] = point.y;
-  contact.geom.pos[2] = point.z;
-  contact.geom.normal[0] = normal.x;
-  contact.geom.normal[1] = normal.y;
-  contact.geom.normal[2] = normal.z;
-  contact.geom.depth = depth;
-  physics_contact_create(contact, a, b);
-}
-
 // A rope from point pa of body a to point pb of body b (world points): slack up to length,
 // beyond it a spring pulls a back towards b.
 void rope(dBodyID a, Vec3d pa, dBodyID b, Vec3d pb, double length) {
   Vec3d d = pb - pa;
   double distance = dot(d, d) > 0 ? std::sqrt(dot(d, d)) : 0;
   if (distance <= length || distance <= 0) return;
-  soft_joint(a, b, pa, d * (1 / distance), distance - length, ROPE_STIFFNESS, ROPE_DAMPING);
+  make_contact(a, b, pa, d * (1 / distance), distance - length, 0, ROPE_STIFFNESS, ROPE_DAMPING, nullptr);
 }
 
 // A one-axis angular motor about the world vertical, for this step only.
@@ -243,7 +225,7 @@ void rider_springs_update(Bike* bike) {
     k = std::fabs(e) * 100 + s.rider_fspring * 600;
     c = 0;
   }
-  if (k + c > 0) soft_joint(rider, frame, at, e < 0 ? -frame_z : frame_z, std::fabs(e), k * m, c * m);
+  if (k + c > 0) make_contact(rider, frame, at, e < 0 ? -frame_z : frame_z, std::fabs(e), 0, k * m, c * m, nullptr);
 
   // Vertical: sit/dab lowers the rider.
   e = y + 0.125f - 0.5f * controls.sit_dab;
@@ -252,7 +234,7 @@ void rider_springs_update(Bike* bike) {
     k = s.rider_vspring * 400;
     c = s.rider_vdamping * 100;
   }
-  if (k + c > 0) soft_joint(rider, frame, at, e < 0 ? -frame_y : frame_y, std::fabs(e), k * m, c * m);
+  if (k + c > 0) make_contact(rider, frame, at, e < 0 ? -frame_y : frame_y, std::fabs(e), 0, k * m, c * m, nullptr);
 
   dJointSetHinge2Param(bike->joints[JOINT_RIDER], dParamSuspensionERP, 0);
   dJointSetHinge2Param(bike->joints[JOINT_RIDER], dParamSuspensionCFM, 1 / ((s.rider_fdamping * 30 + 5) * m));

@@ -4,6 +4,8 @@
 
 #include <ode/ode.h>
 
+#include "physics/contact_geometry.h"
+
 extern dWorldID physics_world;
 extern dJointGroupID contact_group;
 
@@ -45,3 +47,9 @@ SoftContact soft_contact(double k, double c);
 
 // Every contact the program makes uses these modes; fdir1 is added when a direction is given.
 constexpr int CONTACT_MODE = dContactApprox1 | dContactSoftERP | dContactSoftCFM;
+
+// A soft contact joint for one step between b1 and b2 (either may be null for the static world),
+// the normal pointing into b1, spring k and damper c as above, friction mu along fdir when given.
+// With mu 0 it is a one-sided spring: the rider's body springs and ropes.
+dJointID make_contact(dBodyID b1, dBodyID b2, Vec3d point, Vec3d normal, double depth, double mu, double k,
+                      double c, const Vec3d* fdir);
