@@ -10,34 +10,16 @@
 #include "physics/contact.h"
 #include "physics/drivetrain.h"
 #include "physics/world.h"
-#include "track/terrain.h"
+#include "tests/physics/one_bike_test.h"
 
 namespace {
 
-struct RideTest : ::testing::Test {
-  Terrain terrain{};
-  Bike* bike = nullptr;
-
+struct RideTest : FieldTest {
   void SetUp() override {
-    physics_world_create();
-    sim_tick = 0;
-    race_start_tick = 0;
-    // 2048 ft square, flat at 0.
-    ASSERT_TRUE(terrain_allocate(&terrain, 9, 4, 0, 0));
-    bike = bike_create("450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
+    make_field(9, 4);  // 2048 ft square
     // Start near the far +z edge so the ride towards -z has the whole field.
     const float offset[3] = {1024, 0.05f, 1900};
     bike_translate(bike, offset);
-  }
-  void TearDown() override {
-    bike_destroy(bike);
-    terrain_free(&terrain);
-  }
-  void step() {
-    bike_ground_contacts(bike, &terrain);
-    physics_world_step();
-    bike_post_step(bike);
-    sim_tick++;
   }
 };
 

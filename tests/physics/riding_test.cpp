@@ -18,6 +18,7 @@
 #include "physics/steering.h"
 #include "physics/suspension.h"
 #include "physics/world.h"
+#include "tests/physics/one_bike_test.h"
 #include "tests/physics/rig.h"
 #include "track/terrain.h"
 
@@ -26,26 +27,11 @@ namespace {
 constexpr float FIELD_CENTRE = 512;  // ft
 constexpr float START_Z = 960;       // near the +z edge: the bike rides towards -z
 
-struct RidingTest : ::testing::Test {
-  Terrain terrain{};
-  Bike* bike = nullptr;
-
+struct RidingTest : FieldTest {
   void SetUp() override {
-    physics_world_create();
-    sim_tick = 0;
-    race_start_tick = 0;
-    // 1024 ft square, flat at 0, 2 ft between samples.
-    ASSERT_TRUE(terrain_allocate(&terrain, 8, 2, 0, 0));
-    steering_terrain = &terrain;
-    bike = bike_create("450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
+    make_field(8, 2);  // 1024 ft square
     give_stand_in_shapes(bike);
     place(0);
-  }
-  void TearDown() override {
-    bike_destroy(bike);
-    steering_terrain = nullptr;
-    rider_hooks = {};
-    terrain_free(&terrain);
   }
 
   // Back to the model pose, standing on the ground at the start, lifted by `height` (ft).
@@ -72,13 +58,6 @@ struct RidingTest : ::testing::Test {
       dBodySetPosition(body, pivot.x + q[0], pivot.y + q[1], pivot.z + q[2]);
       dBodySetLinearVel(body, velocity[0], velocity[1], velocity[2]);
     }
-  }
-
-  void step() {
-    bike_ground_contacts(bike, &terrain);
-    physics_world_step();
-    bike_post_step(bike);
-    sim_tick++;
   }
 
   // Throttle from a proportional speed hold (mph), automatic shifting.
