@@ -6,7 +6,9 @@
 
 #include "core/constants.h"
 #include "core/settings.h"
+#include "physics/bike.h"
 #include "physics/controls.h"
+#include "physics/drivetrain.h"
 #include "platform/input.h"
 
 MenuKeys menu_keys;
@@ -80,14 +82,16 @@ void controls_gather() {
   }
 }
 
-int controls_apply_to_rider(RiderControls* rider) {
+void controls_apply_to_rider(Bike* bike) {
   const BikeSetup& setup = settings.setup;
   const double* c = control_inputs;
   bool reversed = setup.reverse_steering.index == 1;
-  rider->steer = static_cast<float>(std::clamp(reversed ? -c[CONTROL_STEER] : c[CONTROL_STEER], -1.0, 1.0));
-  rider->throttle = static_cast<float>(std::clamp(c[CONTROL_THROTTLE], 0.0, 1.0));
-  rider->front_brake = static_cast<float>(std::clamp(c[CONTROL_FRONT_BRAKE], 0.0, 1.0));
-  rider->rear_brake = static_cast<float>(std::clamp(c[CONTROL_REAR_BRAKE], 0.0, 1.0));
+  // Through the setters: they clamp, and a rider who is down gives no throttle, sit/dab, back
+  // up or lean and cannot shift.
+  controls_set_steer(bike, float(reversed ? -c[CONTROL_STEER] : c[CONTROL_STEER]));
+  controls_set_front_brake(bike, float(c[CONTROL_FRONT_BRAKE]));
+  controls_set_rear_brake(bike, float(c[CONTROL_REAR_BRAKE]));
+  controls_set_throttle(bike, float(c[CONTROL_THROTTLE]));
   double sit = c[CONTROL_SIT_DAB];
   if (setup.sticky_dab.index == 1) {
     bool high = sit >= 0.5;
@@ -95,17 +99,16 @@ int controls_apply_to_rider(RiderControls* rider) {
     sit_dab_was_high = high;
     sit = sit_dab_latch ? 1 : 0;
   }
-  rider->sit_dab = static_cast<float>(std::clamp(sit, 0.0, 1.0));
-  rider->back_up = static_cast<float>(std::clamp(c[CONTROL_BACK_UP], 0.0, 1.0));
-  rider->lean = static_cast<float>(std::clamp(c[CONTROL_LEAN], -1.0, 1.0));
+  controls_set_sit_dab(bike, float(sit));
+  controls_set_back_up(bike, float(c[CONTROL_BACK_UP]));
+  controls_set_lean(bike, float(c[CONTROL_LEAN]));
   // A lever pulled 7/8 of the way disengages fully; engaging takes at least 0.25 s.
   double target = std::clamp(1 - c[CONTROL_CLUTCH] * 8 / 7, 0.0, 1.0);
-  double clutch = rider->clutch;
+  double clutch = bike->controls.clutch;
   clutch = target > clutch ? std::min(target, clutch + 4 * SIM_STEP) : target;
-  rider->clutch = static_cast<float>(clutch);
-  if (c[CONTROL_SHIFT] > 0.5) return 1;
-  if (c[CONTROL_SHIFT] < -0.5) return -1;
-  return 0;
+  controls_set_clutch(bike, float(clutch));
+  int shift = c[CONTROL_SHIFT] > 0.5 ? 1 : c[CONTROL_SHIFT] < -0.5 ? -1 : 0;
+  gear_shift(bike, shift);
 }
 
 void controls_apply_to_chase_camera() {

@@ -6,7 +6,7 @@
 #include "core/bindings.h"
 
 struct VantWindow;
-struct RiderControls;
+struct Bike;
 
 // Menu navigation keys, resolved once by name at start.
 struct MenuKeys {
@@ -33,10 +33,11 @@ void controls_gather();
 // An axis reading raw (±32768 full scale) as a 0..1 binding value for the range min..max.
 double axis_binding_value(int raw, double minimum, double maximum);
 
-// The player's controls for one step while riding: steer (negated with "Reversed Steering"),
-// throttle, brakes, sit/dab (a latch with "Sticky Sit/Dab"), back up, lean, the clutch that
-// engages by at most 4 x SIM_STEP per step, and the gear request (-1, 0, +1) returned.
-int controls_apply_to_rider(RiderControls* rider);
+// The player's controls for one step while riding, through the bike's control setters: steer
+// (negated with "Reversed Steering"), throttle, brakes, sit/dab (a latch with "Sticky
+// Sit/Dab"), back up, lean, the clutch that engages by at most 4 x SIM_STEP per step, and the
+// shift input (-1, 0, +1) to the gearbox.
+void controls_apply_to_rider(Bike* bike);
 
 // The free chase camera steered by the controls when the player is not riding.
 struct FreeChaseCamera {

@@ -6,7 +6,7 @@
 #include "core/command_line.h"
 #include "core/controls.h"
 #include "core/settings.h"
-#include "physics/controls.h"
+#include "physics/bike.h"
 
 GameState game;
 GameHooks game_hooks;
@@ -103,8 +103,7 @@ void game_dispatch_event(int code, int down) {
   }
 }
 
-int game_run_steps(double frame_end, double advance, const EventSource& events,
-                   RiderControls* rider) {
+int game_run_steps(double frame_end, double advance, const EventSource& events) {
   game.target_time += advance;
   game.game_clock += advance;
   int steps = 0;
@@ -122,8 +121,7 @@ int game_run_steps(double frame_end, double advance, const EventSource& events,
       if (game.view_mode == VIEW_EDITOR) {
         // The editor runs its own update here once it exists.
       } else if (game_riding()) {
-        // The gear request reaches the gearbox once the bike's drivetrain exists.
-        if (rider) controls_apply_to_rider(rider);
+        if (Bike* bike = game.slot_bike[game.viewed_slot]) controls_apply_to_rider(bike);
       } else if (game.view_mode == VIEW_CHASE) {
         controls_apply_to_chase_camera();
       } else if (game.view_mode == VIEW_TV) {

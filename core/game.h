@@ -9,7 +9,6 @@
 #include "core/frame_pacing.h"
 
 struct Bike;
-struct RiderControls;
 
 enum ViewMode { VIEW_RIDER = 0, VIEW_EDITOR = 2, VIEW_CHASE = 3, VIEW_TV = 4, VIEW_NO_TRACK = 5 };
 constexpr int MENU_NONE = -1;
@@ -85,7 +84,6 @@ struct EventSource {
 
 // Adds advance to the target time and the game clock, then runs whole steps of SIM_STEP until
 // the session catches up. Each step's real time is frame_end - (target - stepped); the events
-// up to that time are dispatched before the step's controls are applied. rider is the viewed
-// local bike's controls (null without a bike). Returns the number of steps run.
-int game_run_steps(double frame_end, double advance, const EventSource& events,
-                   RiderControls* rider);
+// up to that time are dispatched before the step's controls are applied to the viewed bike
+// while riding. Returns the number of steps run.
+int game_run_steps(double frame_end, double advance, const EventSource& events);

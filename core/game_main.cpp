@@ -228,9 +228,7 @@ void main_loop() {
     inputs.sim_tick = game.sim_tick;
     inputs.race_started = game.race_started;
     double advance = frame_pace(&game.pacer, clock, inputs);
-    // The viewed local bike's controls join here with the bikes.
-    game_run_steps(game.pacer.frame_clock, advance, EventSource{window_next_event, window},
-                   nullptr);
+    game_run_steps(game.pacer.frame_clock, advance, EventSource{window_next_event, window});
   }
 }
 

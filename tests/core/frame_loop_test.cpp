@@ -7,7 +7,8 @@
 #include "core/controls.h"
 #include "core/game.h"
 #include "core/settings.h"
-#include "physics/controls.h"
+#include "physics/bike.h"
+#include "physics/world.h"
 #include "platform/input.h"
 
 namespace {
@@ -89,25 +90,34 @@ int queue_next(void*, int* code, int* down, int32_t s, int32_t us) {
   return input_queue_pop_until(&queue, code, down, s, us);
 }
 
-RiderControls rider;
+// The player's bike in slot 0; its controls are what the step loop writes.
+Bike* bike = nullptr;
 std::vector<float> throttle_per_step;
-void record_step() { throttle_per_step.push_back(rider.throttle); }
+void record_step() { throttle_per_step.push_back(bike->controls.throttle); }
 
 constexpr int THROTTLE_CODE = INPUT_KEY_BASE + 0x2D;  // "X"
 
 class StepLoop : public testing::Test {
  protected:
+  static void SetUpTestSuite() {
+    physics_world_create();
+    bike = bike_create("450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
+  }
+  static void TearDownTestSuite() {
+    bike_destroy(bike);
+    bike = nullptr;
+    physics_world_destroy();
+  }
   void SetUp() override {
     settings_reset();
     game_reset();
     controls_resolve(nullptr);
     input_queue_init(&queue);
-    rider = RiderControls{};
+    bike_reset(bike);
     throttle_per_step.clear();
     game_hooks = GameHooks{};
     game_hooks.session_step = record_step;
-    static int a_bike;
-    game.slot_bike[0] = reinterpret_cast<Bike*>(&a_bike);
+    game.slot_bike[0] = bike;
     game.slot_kind[0] = SLOT_LOCAL;
     game.track_loaded = true;
     game.menu_page = MENU_NONE;
@@ -118,7 +128,7 @@ class StepLoop : public testing::Test {
     game_hooks = GameHooks{};
   }
   int frame(double end, double advance) {
-    return game_run_steps(end, advance, EventSource{queue_next, nullptr}, &rider);
+    return game_run_steps(end, advance, EventSource{queue_next, nullptr});
   }
 };
 
@@ -178,12 +188,36 @@ TEST_F(StepLoop, ControlsReachTheRider) {
       {BIND_SIT_DAB, &RiderControls::sit_dab, 1},
   };
   for (const Case& c : cases) {
-    rider = RiderControls{};
+    bike->controls = RiderControls{};
     input_queue_push(&queue, bindings[c.key].key_code, 1, 0, 0);
     frame(1.0, SIM_STEP);
-    EXPECT_EQ(rider.*c.field, c.value) << bindings[c.key].label;
+    EXPECT_EQ(bike->controls.*c.field, c.value) << bindings[c.key].label;
     controls_clear_values();
   }
+}
+
+TEST_F(StepLoop, ARiderWhoIsDownGivesNoThrottleLeanSitOrShift) {
+  const int gear = bike->gear;
+  bike->crash_timer = 100;
+  for (BindingId key : {BIND_THROTTLE, BIND_LEAN_FORWARD, BIND_SIT_DAB, BIND_BACK_UP, BIND_UPSHIFT, BIND_LEFT,
+                        BIND_FRONT_BRAKE})
+    input_queue_push(&queue, bindings[key].key_code, 1, 0, 0);
+  frame(1.0, SIM_STEP);
+  const RiderControls& c = bike->controls;
+  EXPECT_EQ(c.throttle, 0);
+  EXPECT_EQ(c.lean, 0);
+  EXPECT_EQ(c.sit_dab, 0);
+  EXPECT_EQ(c.back_up, 0);
+  EXPECT_EQ(bike->gear, gear);
+  // The riderless bike still steers and brakes.
+  EXPECT_EQ(c.steer, -1);
+  EXPECT_EQ(c.front_brake, 1);
+  // Back on the bike, the held keys act again, the shift included.
+  bike->crash_timer = 0;
+  frame(1.0, SIM_STEP);
+  EXPECT_EQ(c.throttle, 1);
+  EXPECT_EQ(c.lean, -1);
+  EXPECT_EQ(bike->gear, gear + 1);
 }
 
 TEST_F(StepLoop, StickySitDabTogglesOnEachPress) {
@@ -196,19 +230,19 @@ TEST_F(StepLoop, StickySitDabTogglesOnEachPress) {
   for (const auto& p : presses) {
     input_queue_push(&queue, key, p.down, 0, 0);
     frame(1.0, SIM_STEP);
-    EXPECT_EQ(rider.sit_dab, p.sit_dab);
+    EXPECT_EQ(bike->controls.sit_dab, p.sit_dab);
   }
 }
 
 TEST_F(StepLoop, ClutchEngagesOverAQuarterSecond) {
   binding_table[7].value = 1;  // "Clutch" held: the lever disengages
   frame(1.0, SIM_STEP);
-  EXPECT_EQ(rider.clutch, 0);
+  EXPECT_EQ(bike->controls.clutch, 0);
   binding_table[7].value = 0;
   frame(1.0, 16 * SIM_STEP);
-  EXPECT_NEAR(rider.clutch, 0.5, 1e-6);
+  EXPECT_NEAR(bike->controls.clutch, 0.5, 1e-6);
   frame(1.0, 32 * SIM_STEP);
-  EXPECT_EQ(rider.clutch, 1);
+  EXPECT_EQ(bike->controls.clutch, 1);
 }
 
 TEST(GameView, TabCyclesViewsAndCloseQuits) {

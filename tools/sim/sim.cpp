@@ -201,7 +201,7 @@ int run_connected(const SimOptions& o) {
     inputs.sim_tick = game.sim_tick;
     inputs.race_started = game.race_started;
     const double advance = frame_pace(&game.pacer, clock, inputs);
-    steps += game_run_steps(game.pacer.frame_clock, advance, EventSource{no_events, nullptr}, nullptr);
+    steps += game_run_steps(game.pacer.frame_clock, advance, EventSource{no_events, nullptr});
     const double t = clock.now(clock.context) - start;
     if (net_client.state != state && net_client.target[0]) {
       state = net_client.state;
