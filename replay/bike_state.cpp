@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "physics/bike.h"
+#include "physics/setup.h"
 #include "track/terrain.h"
 
 namespace {
@@ -206,6 +207,7 @@ void bike_pack(const Bike& bike, const PackRanges& ranges, PackedBikeState* out)
   pose.throttle = bike.controls.throttle;
   pose.crash_timer = bike.crash_timer;
   pose.engine_speed = bike.engine_speed;
+  pose.setup_marker = setup_out_of_range;
   packed_state_pack(pose, ranges, out);
 }
 

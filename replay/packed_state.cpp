@@ -152,7 +152,7 @@ void packed_state_pack(const BikePose& pose, const PackRanges& ranges, PackedBik
   put_u8(s + AT_SWING, (pose.swing_angle + ranges.swing_limit) / ranges.swing_limit);
   s[AT_SWING] |= 1;
   put_u8(s + AT_FORK, (pose.fork_pos + ranges.fork_travel) / ranges.fork_travel);
-  s[AT_FORK] &= ~1;  // the setup marker bit: this writer leaves it clear
+  s[AT_FORK] = uint8_t((s[AT_FORK] & ~1) | (pose.setup_marker ? 1 : 0));
   for (int i = 0; i < 3; ++i) {
     double d = pose.rider_pos[i] - pose.frame_pos[i];
     put_u16(s + AT_RIDER_OFFSET + 2 * i, (d + RIDER_OFFSET_RANGE) / (2.0 * RIDER_OFFSET_RANGE));
@@ -182,7 +182,9 @@ void packed_state_unpack(const PackedBikeState& state, const PackRanges& ranges,
   get_quat(s + AT_FRAME_QUAT, out->frame_quat);
   out->steer_angle = get_u8(s + AT_STEER) * PI / 2.0 - PI / 4.0;
   out->swing_angle = get_u8(s + AT_SWING) * ranges.swing_limit - ranges.swing_limit;
+  // The marker shares the fork's lowest bit: at most 1/255 of the travel.
   out->fork_pos = get_u8(s + AT_FORK) * ranges.fork_travel - ranges.fork_travel;
+  out->setup_marker = (s[AT_FORK] & 1) != 0;
   for (int i = 0; i < 3; ++i) {
     double d = get_u16(s + AT_RIDER_OFFSET + 2 * i) * 2.0 * RIDER_OFFSET_RANGE - RIDER_OFFSET_RANGE;
     out->rider_pos[i] = out->frame_pos[i] + d;

@@ -36,6 +36,9 @@ struct BikePose {
   double throttle;        // 0..1
   int crash_timer;        // steps; above 0 while the rider is down
   double engine_speed;    // rad/s
+  // Bit 0 of the fork byte: the sender's setup went far outside a setter's range (a setup no
+  // menu makes), so demos and other players can tell such a rider apart.
+  bool setup_marker;
 };
 
 // Rates implied by two poses some ticks apart: what a posed bike's bodies move with.

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "physics/bike.h"
+#include "physics/setup.h"
 #include "physics/world.h"
 #include "track/terrain.h"
 
@@ -99,6 +100,20 @@ TEST_F(BikeState, PosingWithMotionGivesTheJointRates) {
   EXPECT_NEAR(dJointGetHingeAngleRate(bike->joints[JOINT_FRONT_AXLE]), m.front_axle_rate, 1e-6);
   EXPECT_NEAR(dJointGetHingeAngleRate(bike->joints[JOINT_REAR_AXLE]), m.rear_axle_rate, 1e-6);
   EXPECT_NEAR(dBodyGetLinearVel(bike->bodies[BODY_FRAME])[2], -30, 1e-9);
+}
+
+// Once a setter was given a value far outside its range, every state packed from then on carries
+// the marker, so a demo or another player sees it.
+TEST_F(BikeState, PackedStatesCarryTheSetupMarker) {
+  for (bool out_of_range : {false, true}) {
+    setup_out_of_range = out_of_range;
+    PackedBikeState packed;
+    bike_pack(*bike, ranges(), &packed);
+    BikePose pose;
+    packed_state_unpack(packed, ranges(), &pose);
+    EXPECT_EQ(pose.setup_marker, out_of_range);
+  }
+  setup_out_of_range = false;
 }
 
 TEST_F(BikeState, HistoryPosesTheBikeBetweenStates) {

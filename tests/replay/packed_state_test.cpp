@@ -73,6 +73,12 @@ TEST(PackedState, RoundTripWithinQuantisation) {
   EXPECT_NEAR(out.throttle, 9.0 / 15, 1e-12);  // 0.6 * 15 = 9
   EXPECT_EQ(out.crash_timer, 0);
   EXPECT_NEAR(out.engine_speed, in.engine_speed, 32768.0 / 65535 * 2 * PI / 60);
+  EXPECT_FALSE(out.setup_marker);
+  // The setup marker comes back as it went in, and the fork stays within its step.
+  in.setup_marker = true;
+  out = unpack(pack(in));
+  EXPECT_TRUE(out.setup_marker);
+  EXPECT_NEAR(out.fork_pos, in.fork_pos, RANGES.fork_travel / 255 * 1.5);
 }
 
 TEST(PackedState, FieldsClampAtTheirLimits) {
@@ -94,6 +100,8 @@ TEST(PackedState, FieldsClampAtTheirLimits) {
       {"swing arm above 0", [](BikePose* p) { p->swing_angle = 1; }, 18, 255},
       {"fork past its travel", [](BikePose* p) { p->fork_pos = -5; }, 19, 0},
       {"fork extended, marker clear", [](BikePose* p) { p->fork_pos = 1; }, 19, 254},
+      {"fork extended, marker set", [](BikePose* p) { p->fork_pos = 1, p->setup_marker = true; }, 19, 255},
+      {"fork bottomed, marker set", [](BikePose* p) { p->fork_pos = -5, p->setup_marker = true; }, 19, 1},
       {"rider far right", [](BikePose* p) { p->rider_pos[0] = p->frame_pos[0] + 40; }, 21, 0xff},
       {"rider far below", [](BikePose* p) { p->rider_pos[1] = p->frame_pos[1] - 40; }, 23, 0},
       {"engine over range", [](BikePose* p) { p->engine_speed = 1e6; }, 38, 0xff},
