@@ -24,6 +24,7 @@
 #include "physics/contact.h"
 #include "physics/erosion.h"
 #include "physics/model_names.h"
+#include "physics/rider.h"
 #include "physics/roost.h"
 #include "physics/setup.h"
 #include "physics/shape.h"
@@ -550,6 +551,76 @@ bool session_off_pace(int slot) {
   return false;
 }
 
+namespace {
+
+// The slot of a bike of this session, -1 for any other bike.
+int slot_of(const Bike* bike) {
+  const int slot = bike ? bike->tag : -1;
+  return slot >= 0 && slot < SLOT_COUNT && slot_bike(slot) == bike ? slot : -1;
+}
+
+// In a running race, a rider who has passed a gate and is level with or ahead of the leader's
+// gate count.
+bool leading_in_race(const Bike* bike) {
+  const int slot = slot_of(bike);
+  if (slot < 0 || session.time_trial || sim_tick < race_start_tick || race.results_final) return false;
+  if (race.order_count == 0) return false;
+  const int32_t gates = gates_passed(race_entrants[slot].timing);
+  return gates >= 1 && gates >= race.order[0].gates;
+}
+
+// Index of the point of a path nearest to (x, z), horizontally.
+size_t nearest_point(const LinePoint* points, size_t count, double x, double z) {
+  size_t best = 0;
+  double best_d2 = 1e300;
+  for (size_t i = 0; i < count; i++) {
+    const double dx = points[i].x - x, dz = points[i].z - z;
+    if (dx * dx + dz * dz < best_d2) best_d2 = dx * dx + dz * dz, best = i;
+  }
+  return best;
+}
+
+// Where a fallen bike is turned to: 4 points on from the nearest point of a robot's own path, or
+// of the best racing line of the stretch the rider is on; without lines the next checkpoint.
+bool realign_target(const Bike* bike, float out[3]) {
+  constexpr size_t POINTS_AHEAD = 4;
+  const int slot = slot_of(bike);
+  if (slot < 0) return false;
+  const dReal* p = frame_position(bike);
+  const LinePoint* path = nullptr;
+  size_t count = 0;
+  const AutoPilot* pilot = autopilot_of(bike);
+  if (bike_is_robot(bike) && pilot && !pilot->path.empty()) {
+    path = pilot->path.data();
+    count = pilot->path.size();
+  }
+  const RiderTiming& rider = race_entrants[slot].timing;
+  const int32_t next = int32_t(std::min<size_t>(rider.gates.size(), GATE_INDEX_MAX));
+  if (!path && lines_row_count() > 0) {
+    const int32_t row = lines_row_of(lines_counted_before(next));
+    const RacingLine* best = nullptr;
+    for (int i = 0; i < LINE_SLOTS; i++) {
+      const RacingLine& line = lines_slot(row, i);
+      if (line.count > 0 && (!best || lines_score(line) < lines_score(*best))) best = &line;
+    }
+    if (best) {
+      path = best->points.data();
+      count = std::min(size_t(best->count), best->points.size());
+    }
+  }
+  if (path && count > 0) {
+    const LinePoint& q = path[std::min(nearest_point(path, count, p[0], p[2]) + POINTS_AHEAD, count - 1)];
+    out[0] = q.x, out[1] = q.y, out[2] = q.z;
+    return true;
+  }
+  if (!timing.present) return false;
+  const Checkpoint& c = timing.checkpoints[lap_checkpoint(next)];
+  out[0] = c.px, out[1] = c.py, out[2] = c.pz;
+  return true;
+}
+
+}  // namespace
+
 void session_free_bikes() {
   vant_log("Deallocating bikes\n");
   for (int slot = 0; slot < SLOT_COUNT; slot++) {
@@ -574,6 +645,7 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
                                 erode_stroke_apply(data, length, track_terrain.extent);
                               }});
   vant_log("Resetting\n");
+  rider_hooks = RiderHooks{leading_in_race, realign_target};
 
   session.random.seed(uint32_t(sim_tick));
   for (int i = 0; i < ROSTER_SIZE; i++) session.roster_order[i] = i;

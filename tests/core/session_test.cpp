@@ -16,10 +16,13 @@
 #include "files/memory.h"
 #include "files/vfs.h"
 #include "physics/bike.h"
+#include "physics/rider.h"
 #include "physics/shape.h"
 #include "physics/world.h"
 #include "race/race.h"
+#include "race/timing.h"
 #include "robots/autopilot.h"
+#include "robots/lines.h"
 #include "track/objects.h"
 #include "tests/support/session_fixture.h"
 
@@ -259,6 +262,100 @@ TEST_F(Session, ABikePushedIntoAStatueStops) {
     }
   }
   session.reload_requested = true;
+}
+
+// Turns every body of a bike by angle (rad) about a world axis through a world point.
+void turn_bike(Bike* bike, const double axis[3], double angle, const double pivot[3]) {
+  dMatrix3 r;
+  dRFromAxisAndAngle(r, axis[0], axis[1], axis[2], angle);
+  for (dBodyID body : bike->bodies) {
+    const dReal* p = dBodyGetPosition(body);
+    const dVector3 d = {p[0] - pivot[0], p[1] - pivot[1], p[2] - pivot[2], 0};
+    dVector3 turned;
+    dMultiply0_331(turned, r, d);
+    dBodySetPosition(body, pivot[0] + turned[0], pivot[1] + turned[1], pivot[2] + turned[2]);
+    dMatrix3 rotation;
+    dMultiply0_333(rotation, r, dBodyGetRotation(body));
+    dBodySetRotation(body, rotation);
+  }
+}
+
+// The frame's heading about the vertical (rad).
+double frame_yaw(const Bike* bike) {
+  const dReal* rot = dBodyGetRotation(bike->bodies[BODY_FRAME]);
+  return std::atan2(-rot[2], -rot[10]);
+}
+
+// The angle (rad, 0..pi) between the frame's heading and the way to a point, horizontally.
+double heading_error(const Bike* bike, const float target[3]) {
+  const dReal* rot = dBodyGetRotation(bike->bodies[BODY_FRAME]);
+  const dReal* p = dBodyGetPosition(bike->bodies[BODY_FRAME]);
+  const double fx = -rot[2], fz = -rot[10];  // the frame's -z axis
+  const double tx = target[0] - p[0], tz = target[2] - p[2];
+  return std::fabs(std::atan2(fx * tz - fz * tx, fx * tx + fz * tz));
+}
+
+// A rider lying over at rest in a running race, on the start stretch with the best racing line
+// of that stretch leading on. Before passing a gate (or behind the leader) the bike is turned back
+// towards the line; the race leader's fall is marked for the race rules instead.
+TEST_F(Session, AFallenBikeIsTurnedTowardsItsLineUnlessItsRiderLeads) {
+  const struct {
+    const char* what;
+    int gates;
+    bool leading;
+  } cases[] = {{"no gate passed yet", 0, false}, {"leading after two gates", 2, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    settings.setup.arcade.index = 0;  // the arcade aids leave a fallen bike alone
+    int lineup[SLOT_COUNT] = {LINEUP_PLAYER};
+    ASSERT_TRUE(reset(lineup));
+    ASSERT_NE(rider_hooks.leading_in_race, nullptr);
+    ASSERT_NE(rider_hooks.realign_target, nullptr);
+    Bike* bike = game.slot_bike[0];
+    race_start_tick = race.start_tick = sim_tick;  // the race is under way
+    RiderTiming& timing_record = race_entrants[0].timing;
+    timing_record.gate_index = c.gates;
+    timing_record.gates.assign(size_t(c.gates), 0);
+    session_race_order_update();
+    EXPECT_EQ(rider_hooks.leading_in_race(bike), c.leading);
+
+    // Half way along the start stretch's best line, facing along it.
+    const RacingLine* line = nullptr;
+    for (int i = 0; i < LINE_SLOTS; i++) {
+      const RacingLine& l = lines_slot(0, i);
+      if (l.count > 0 && (!line || lines_score(l) < lines_score(*line))) line = &l;
+    }
+    ASSERT_NE(line, nullptr);
+    const LinePoint& at = line->points[size_t(line->count) * 3 / 4];
+    const LinePoint& on = line->points[size_t(line->count) * 3 / 4 + 1];
+    session_put_down(bike, at.x, at.z, float(std::atan2(at.x - on.x, at.z - on.z)));
+
+    float target[3];
+    ASSERT_TRUE(rider_hooks.realign_target(bike, target));
+    // Turned 80 degrees off its course and laid over 45 degrees, at rest.
+    const dReal* p = frame(0);
+    const double up[3] = {0, 1, 0};
+    const double ground[3] = {p[0], terrain_height_at(&track_terrain, float(p[0]), float(p[2])), p[2]};
+    turn_bike(bike, up, 80 * M_PI / 180, ground);
+    const dReal* rot = dBodyGetRotation(bike->bodies[BODY_FRAME]);
+    const double forward[3] = {-rot[2], -rot[6], -rot[10]};
+    turn_bike(bike, forward, 45 * M_PI / 180, ground);
+    const double before = heading_error(bike, target);
+    if (!c.leading) {
+      ASSERT_GT(before, 1.0);
+    }
+    const double yaw = frame_yaw(bike);
+    // It turns while it lies over; the push back to upright ends the turn after about half a
+    // second.
+    for (int i = 0; i < 2 * TICKS_PER_SECOND; i++) session_step();
+    EXPECT_EQ(bike->fell_while_leading, c.leading);
+    EXPECT_EQ(bike->crash_count, 0);
+    EXPECT_GT(uprightness(0), 0.95);
+    if (c.leading)
+      EXPECT_NEAR(std::remainder(frame_yaw(bike) - yaw, 2 * M_PI), 0, 0.1);
+    else
+      EXPECT_LT(heading_error(bike, target), before - 0.4);
+  }
 }
 
 // Once a race is under way its steps allocate nothing: the step budget leaves no room for the
