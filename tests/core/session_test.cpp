@@ -42,6 +42,7 @@ class Session : public SessionFixture {
 const dReal* frame(int slot) { return dBodyGetPosition(game.slot_bike[slot]->bodies[BODY_FRAME]); }
 // The frame's up axis, y component: 1 standing, 0 on its side.
 double uprightness(int slot) { return dBodyGetRotation(game.slot_bike[slot]->bodies[BODY_FRAME])[5]; }
+double length3(const dReal* v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
 
 // Where slot s's frame stands relative to its piece, along the piece's rear direction (sin a,
 // cos a) and across it.
@@ -356,6 +357,29 @@ TEST_F(Session, AFallenBikeIsTurnedTowardsItsLineUnlessItsRiderLeads) {
     else
       EXPECT_LT(heading_error(bike, target), before - 0.4);
   }
+}
+
+// Thrown off sideways, the rider's body lands on the ground beside the bike and stays on it:
+// the rider's collision shape from the data set holds it up.
+TEST_F(Session, ACrashedRiderLiesOnTheGround) {
+  int lineup[SLOT_COUNT] = {LINEUP_PLAYER};
+  ASSERT_TRUE(reset(lineup));
+  Bike* bike = game.slot_bike[0];
+  ASSERT_NE(bike->shapes[BODY_RIDER], nullptr);
+  crash_start(bike);
+  dBodySetLinearVel(bike->bodies[BODY_RIDER], 12, 4, 0);
+  double lowest = 1e9;
+  for (int i = 0; i < 3 * TICKS_PER_SECOND / 2; i++) {
+    session_step();
+    const dReal* r = dBodyGetPosition(bike->bodies[BODY_RIDER]);
+    lowest = std::min(lowest, r[1] - terrain_height_at(&track_terrain, float(r[0]), float(r[2])));
+  }
+  ASSERT_TRUE(bike_crashed(bike));
+  const dReal* r = dBodyGetPosition(bike->bodies[BODY_RIDER]);
+  const double height = r[1] - terrain_height_at(&track_terrain, float(r[0]), float(r[2]));
+  EXPECT_GT(lowest, 0.2);  // never into the ground
+  EXPECT_LT(height, 2.0);  // lying, not sitting (the seat is about 4.5 ft up)
+  EXPECT_LT(length3(dBodyGetLinearVel(bike->bodies[BODY_RIDER])), 2.0);
 }
 
 // Once a race is under way its steps allocate nothing: the step budget leaves no room for the
