@@ -15,6 +15,7 @@
 #include "core/track_load.h"
 #include "files/memory.h"
 #include "files/vfs.h"
+#include "core/controls.h"
 #include "physics/bike.h"
 #include "physics/rider.h"
 #include "physics/shape.h"
@@ -380,6 +381,46 @@ TEST_F(Session, ACrashedRiderLiesOnTheGround) {
   EXPECT_GT(lowest, 0.2);  // never into the ground
   EXPECT_LT(height, 2.0);  // lying, not sitting (the seat is about 4.5 ft up)
   EXPECT_LT(length3(dBodyGetLinearVel(bike->bodies[BODY_RIDER])), 2.0);
+}
+
+// The player's bike with the player's own setup, the idle controls applied every step as the
+// game's step loop does, stands on the gate until the start: upright, in place, and settled on
+// its suspension and tyres without sinking further.
+TEST_F(Session, ThePlayerStandsOnTheGateForTenSeconds) {
+  int lineup[SLOT_COUNT] = {};
+  lineup[19] = LINEUP_PLAYER;  // the player's place on the default gate
+  ASSERT_TRUE(reset(lineup));
+  const int slot = game.viewed_slot;
+  ASSERT_EQ(game.slot_kind[slot], SLOT_LOCAL);
+  ASSERT_GT(race_start_tick, 10 * TICKS_PER_SECOND);
+  Bike* bike = game.slot_bike[slot];
+  double start[3];
+  std::copy(frame(slot), frame(slot) + 3, start);
+  game.menu_page = MENU_NONE;
+  game_update_view_mode();
+  ASSERT_TRUE(game_riding());
+  game_hooks.session_step = session_step;
+  controls_clear_values();
+  const EventSource no_events{[](void*, int*, int*, int32_t, int32_t) { return 0; }, nullptr};
+  auto height = [](dBodyID body) {
+    const dReal* p = dBodyGetPosition(body);
+    return p[1] - terrain_height_at(&track_terrain, float(p[0]), float(p[2]));
+  };
+  double settled = 0;
+  for (int second = 1; second <= 10; second++) {
+    for (int i = 0; i < 8; i++) game_run_steps(0, 0.125, no_events);
+    if (second == 1) settled = height(bike->bodies[BODY_FRAME]);
+  }
+  game_hooks = GameHooks{};
+  EXPECT_EQ(sim_tick, 10 * TICKS_PER_SECOND);
+  EXPECT_EQ(bike->controls.clutch, 1);  // the idle controls reached the bike
+  const dReal* p = frame(slot);
+  EXPECT_GT(uprightness(slot), 0.95);
+  EXPECT_NEAR(p[0], start[0], 0.25);
+  EXPECT_NEAR(p[2], start[2], 0.25);
+  EXPECT_NEAR(height(bike->bodies[BODY_FRAME]), settled, 0.02);
+  for (const WheelState* wheel : {&bike->front, &bike->rear}) EXPECT_GT(height(wheel->body), wheel->ring_radius);
+  EXPECT_EQ(bike->crash_count, 0);
 }
 
 // Once a race is under way its steps allocate nothing: the step budget leaves no room for the
