@@ -110,7 +110,8 @@ bool setup_write(VfsFile* file);
 // The bike setup files "@setups/" + name. Reading applies every setup key the file holds and
 // posts "Setup updated", or "Error reading setup" when it cannot be opened. Writing goes
 // through a temporary file renamed over the old one, so a failed write keeps an earlier file
-// whole; it posts "Setup written" or "Error writing setup". Each returns whether it worked.
+// whole; it posts "Setup written" or "Error writing setup". A name is one file name: an empty
+// one, or one with a "/" or "\\", fails. Each returns whether it worked.
 bool setup_file_read(const char* name);
 bool setup_file_write(const char* name);
 

@@ -1,5 +1,6 @@
 // Reading and writing "@config" and bike setup files through the file system.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "core/console.h"
@@ -33,6 +34,10 @@ bool replace_file(const std::string& name, const std::string& text) {
   return replaced;
 }
 
+// A setup name names one file in "@setups/": a name with a path separator could reach any file
+// of the home directory ("../config") and overwrite it.
+bool setup_name_valid(const char* name) { return name && name[0] && !strpbrk(name, "/\\"); }
+
 }  // namespace
 
 void settings_read() {
@@ -56,7 +61,7 @@ bool setup_write(VfsFile* file) {
 }
 
 bool setup_file_read(const char* name) {
-  VfsFile* file = name && name[0] ? vfs_open((std::string("@setups/") + name).c_str(), "r") : nullptr;
+  VfsFile* file = setup_name_valid(name) ? vfs_open((std::string("@setups/") + name).c_str(), "r") : nullptr;
   if (!file) {
     console_print("Error reading setup");
     return false;
@@ -70,7 +75,7 @@ bool setup_file_read(const char* name) {
 bool setup_file_write(const char* name) {
   std::string text;
   setup_format(&text);
-  bool written = name && name[0] && vfs_search_dir(0) && replace_file(std::string("@setups/") + name, text);
+  bool written = setup_name_valid(name) && vfs_search_dir(0) && replace_file(std::string("@setups/") + name, text);
   console_print(written ? "Setup written" : "Error writing setup");
   return written;
 }

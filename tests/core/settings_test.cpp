@@ -368,8 +368,15 @@ TEST_F(SettingsFile, SetupFileErrorsKeepTheSavedFile) {
   EXPECT_FALSE(setup_file_write(""));
   EXPECT_FALSE(setup_file_read("missing"));
   EXPECT_FALSE(setup_file_read(""));
+  // A name is a file in the setups folder: it cannot reach the settings beside it.
+  home.write("config", "fov=90\nbrake_torque=20\n");
+  EXPECT_FALSE(setup_file_write("../config"));
+  EXPECT_FALSE(setup_file_write("..\\config"));
+  EXPECT_FALSE(setup_file_read("../config"));
+  EXPECT_EQ(read_file_bytes(home.file("config")), "fov=90\nbrake_torque=20\n");
   EXPECT_EQ(settings.setup.brake_torque.value, 500);
   EXPECT_EQ(messages, (std::vector<std::string>{"Error writing setup", "Error writing setup", "Error reading setup",
+                                                "Error reading setup", "Error writing setup", "Error writing setup",
                                                 "Error reading setup"}));
 }
 
