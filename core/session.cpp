@@ -890,13 +890,12 @@ void session_step() {
     if (session.connected && kind == SLOT_LOCAL) {
       const dReal* p = frame_position(bike);
       if (race_false_start_step(float(p[0]), float(p[1]), float(p[2]), sim_tick).hold) {
-        RiderControls& c = bike->controls;
-        c.front_brake = 1;
-        c.rear_brake = 1;
-        c.back_up = 0;
-        c.clutch = 0;
-        c.throttle = 0;
-        c.sit_dab = 1;
+        controls_set_front_brake(bike, 1);
+        controls_set_rear_brake(bike, 1);
+        controls_set_back_up(bike, 0);
+        controls_set_clutch(bike, 0);
+        controls_set_throttle(bike, 0);
+        controls_set_sit_dab(bike, 1);
       }
     }
     stage_mark(STAGE_OTHER);
