@@ -9,6 +9,7 @@
 #include "core/constants.h"
 #include "core/tick.h"
 #include "physics/rider.h"
+#include "physics/shape.h"
 #include "physics/steering.h"
 #include "physics/world.h"
 #include "track/terrain.h"
@@ -363,6 +364,20 @@ int part_object_collision(Bike* bike, const Shape* shape, dBodyID object_body, c
   const int sphere_mode = touch_only ? SPHERE_REPORT : mode;
   const Vec3d object_pos = to_vec(position);
   int mask = 0;
+  // The foreign spheres' world centres, placed once when the first part comes within reach.
+  static Vec3d foreign_centres[SHAPE_MAX_SPHERES];
+  bool placed = false;
+  auto foreign_sphere = [&](int s) {
+    if (!placed) {
+      for (int k = 0; k < shape->sphere_count; k++) {
+        foreign_centres[k] = world_point(position, rotation, shape->spheres[k].centre);
+      }
+      placed = true;
+    }
+    const ShapeSphere& sphere = shape->spheres[s];
+    return ContactSphere{foreign_centres[s], sphere.radius, sphere.friction, SHAPE_SPHERE_STIFFNESS,
+                         SHAPE_SPHERE_DAMPING, object_body};
+  };
 
   // Wheel tori first; the deepest touch drives and brakes a wheel that is off the ground.
   WheelState* wheels[2] = {&bike->front, &bike->rear};
@@ -375,9 +390,7 @@ int part_object_collision(Bike* bike, const Shape* shape, dBodyID object_body, c
     SphereContactResult deepest = {};
     bool touched = false;
     for (int s = 0; s < shape->sphere_count; s++) {
-      const ShapeSphere& sphere = shape->spheres[s];
-      ContactSphere foreign = {world_point(position, rotation, sphere.centre), sphere.radius, sphere.friction,
-                               SHAPE_SPHERE_STIFFNESS, SHAPE_SPHERE_DAMPING, object_body};
+      const ContactSphere foreign = foreign_sphere(s);
       SphereContactResult result = {};
       if (!torus_sphere_contact(*wheel, foreign, sphere_mode, &result)) continue;
       // A touch reported without a normal (coincident centres) still counts.
@@ -417,10 +430,7 @@ int part_object_collision(Bike* bike, const Shape* shape, dBodyID object_body, c
       ContactSphere s1 = {world_point(pos, rot, mine.centre), mine.radius, mine.friction, SHAPE_SPHERE_STIFFNESS,
                           SHAPE_SPHERE_DAMPING, body};
       for (int b = 0; b < shape->sphere_count; b++) {
-        const ShapeSphere& theirs = shape->spheres[b];
-        ContactSphere s2 = {world_point(position, rotation, theirs.centre), theirs.radius, theirs.friction,
-                            SHAPE_SPHERE_STIFFNESS, SHAPE_SPHERE_DAMPING, object_body};
-        if (sphere_sphere_contact(s1, s2, sphere_mode, nullptr)) touched = true;
+        if (sphere_sphere_contact(s1, foreign_sphere(b), sphere_mode, nullptr)) touched = true;
       }
     }
     if (touched) mask |= part.bit;
