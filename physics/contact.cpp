@@ -55,7 +55,7 @@ void cell_triangles(const Terrain* t, int i, int j, GroundTriangle out[2], bool 
 }
 
 // Deepest hit of a test over every cell overlapping the square [x - reach, x + reach] x
-// [z - reach, z + reach].
+// [z - reach, z + reach]. The test is told the deepest so far, which it only has to beat.
 template <typename Test>
 ContactHit deepest_over_cells(const Terrain* t, Vec3d centre, double reach, Test test) {
   ContactHit best = {-std::numeric_limits<double>::infinity(), {}, {}};
@@ -77,7 +77,7 @@ ContactHit deepest_over_cells(const Terrain* t, Vec3d centre, double reach, Test
       cell_triangles(t, i, j, triangles, ok);
       for (int k = 0; k < 2; k++) {
         if (!ok[k]) continue;
-        ContactHit hit = test(triangles[k]);
+        ContactHit hit = test(triangles[k], best.depth);
         if (hit.depth > best.depth) best = hit;
       }
     }
@@ -195,8 +195,8 @@ bool wheel_ground_search(const Terrain* terrain, WheelState* wheel, ContactHit* 
   const double tread = wheel->tread_radius;
   const Vec3d centre = to_vec(dBodyGetPosition(wheel->body));
   const Vec3d axle = body_axis_x(wheel->body);
-  ContactHit hit = deepest_over_cells(terrain, centre, ring + tread, [&](const GroundTriangle& triangle) {
-    return torus_triangle(centre, axle, ring, tread, triangle);
+  ContactHit hit = deepest_over_cells(terrain, centre, ring + tread, [&](const GroundTriangle& triangle, double beat) {
+    return torus_triangle(centre, axle, ring, tread, triangle, beat);
   });
   if (!(hit.depth > 0)) {
     clear_contact(wheel);
@@ -261,7 +261,7 @@ bool shape_ground_contacts(const Shape* shape, dBodyID body, const dReal* positi
     const ShapeSphere& sphere = shape->spheres[s];
     const Vec3d centre = world_point(position, rotation, sphere.centre);
     const double radius = sphere.radius;
-    ContactHit hit = deepest_over_cells(terrain, centre, radius, [&](const GroundTriangle& triangle) {
+    ContactHit hit = deepest_over_cells(terrain, centre, radius, [&](const GroundTriangle& triangle, double) {
       return sphere_triangle(centre, radius, triangle);
     });
     if (!(hit.depth > 0)) continue;

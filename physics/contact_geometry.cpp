@@ -50,6 +50,19 @@ ContactHit feature_hit(double radius, Vec3d from, Vec3d to, double distance, Vec
   return {radius - distance, from, normal};
 }
 
+// A lower bound on the distance between the circle and the segment a-b, from the segment's
+// nearest and farthest distances to the centre (every circle point is ring away from it), its
+// offsets along the axle, and the plane distance of the circle's lowest point (the segment
+// lies in the plane, the whole circle is at least that far above it).
+double edge_circle_lower_bound(Vec3d centre, Vec3d axle, double ring, Vec3d a, Vec3d b, double near_distance,
+                               double plane_distance) {
+  double far_distance = std::max(length(a - centre), length(b - centre));
+  double radial = near_distance > ring ? near_distance - ring : (far_distance < ring ? ring - far_distance : 0);
+  double ha = dot(a - centre, axle), hb = dot(b - centre, axle);
+  double along = (ha > 0) == (hb > 0) ? std::min(std::fabs(ha), std::fabs(hb)) : 0;
+  return std::max(std::max(radial, along), plane_distance);
+}
+
 }  // namespace
 
 bool ground_triangle_prepare(GroundTriangle* t) {
@@ -119,7 +132,7 @@ CircleSegmentApproach circle_segment_closest(Vec3d centre, Vec3d axle, double ra
   return {std::sqrt(best_value), circle_point_near(centre, axle, radius, q), q};
 }
 
-ContactHit torus_triangle(Vec3d centre, Vec3d axle, double ring, double tread, const GroundTriangle& t) {
+ContactHit torus_triangle(Vec3d centre, Vec3d axle, double ring, double tread, const GroundTriangle& t, double beat) {
   const Vec3d n = t.normal;
   // Lowest point of the tread circle relative to the plane.
   Vec3d u = -(n - axle * dot(n, axle));
@@ -131,6 +144,9 @@ ContactHit torus_triangle(Vec3d centre, Vec3d axle, double ring, double tread, c
   if (distance >= tread) return {NONE, {}, {}};
   if (inside(t, low - n * distance)) return {tread - distance, low - n * tread, n};
 
+  // Only an edge that may come closer to the circle than this can touch the tread and beat
+  // the deepest touch found so far; the others are not searched. The margin covers rounding.
+  const double wanted = std::min(tread, tread - beat) * (1 + 1e-9) + 1e-12;
   ContactHit best = {NONE, {}, {}};
   for (int i = 0; i < 3; i++) {
     Vec3d a = t.v[i];
@@ -138,7 +154,9 @@ ContactHit torus_triangle(Vec3d centre, Vec3d axle, double ring, double tread, c
     // No point of an edge whose nearest point is farther than ring + tread from the centre
     // can reach the tread.
     Vec3d nearest = segment_closest_point(centre, a, b);
-    if (length(nearest - centre) >= ring + tread) continue;
+    double near_distance = length(nearest - centre);
+    if (near_distance >= ring + tread) continue;
+    if (edge_circle_lower_bound(centre, axle, ring, a, b, near_distance, distance) >= wanted) continue;
     CircleSegmentApproach c = circle_segment_closest(centre, axle, ring, a, b);
     if (tread - c.distance > best.depth) {
       best = feature_hit(tread, c.segment_point, c.circle_point, c.distance, n);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -229,6 +230,56 @@ TEST(ContactGeometry, SphereTriangleMatchesSampling) {
   EXPECT_GT(seen[FACE], 10);
   EXPECT_GT(seen[EDGE], 10);
   EXPECT_GT(seen[CORNER], 5);
+}
+
+// The torus search without skipping any edge: the face case, else the closest approach to
+// every edge within reach of the tread.
+ContactHit unpruned_torus_triangle(const Wheel& wheel, const GroundTriangle& t) {
+  const Vec3d n = t.normal;
+  Vec3d low = wheel.centre + unit(-(n - wheel.axle * dot(n, wheel.axle))) * RING;
+  double distance = dot(low - t.v[0], n);
+  ContactHit best = {-std::numeric_limits<double>::infinity(), {}, {}};
+  if (distance >= TREAD) return best;
+  if (inside_by(t, low - n * distance, 0)) return {TREAD - distance, low - n * TREAD, n};
+  for (int i = 0; i < 3; i++) {
+    Vec3d a = t.v[i], b = t.v[(i + 1) % 3];
+    if (length(segment_closest_point(wheel.centre, a, b) - wheel.centre) >= RING + TREAD) continue;
+    CircleSegmentApproach c = circle_segment_closest(wheel.centre, wheel.axle, RING, a, b);
+    if (TREAD - c.distance > best.depth) {
+      Vec3d normal = c.distance > 1e-12 ? (c.circle_point - c.segment_point) * (1 / c.distance) : n;
+      best = {TREAD - c.distance, c.segment_point, normal};
+    }
+  }
+  return best;
+}
+
+// Edges that cannot touch, or cannot beat the deepest touch found so far, are skipped: every
+// touch deeper than the bar is still found bit for bit, and none is claimed that is not.
+TEST(ContactGeometry, SkippedEdgesChangeNoTouchThatCounts) {
+  std::mt19937 rng(777);
+  int compared = 0;
+  for (int n = 0; n < 600; n++) {
+    GroundTriangle t = random_triangle(rng);
+    Wheel wheel = place_wheel(rng, t, Case(n % 3));
+    const ContactHit full = unpruned_torus_triangle(wheel, t);
+    const double inf = std::numeric_limits<double>::infinity();
+    for (double beat : {-inf, 0.0, 0.5 * full.depth, full.depth, 1.5 * full.depth}) {
+      SCOPED_TRACE(testing::Message() << "case " << n << " beat " << beat);
+      const ContactHit hit = torus_triangle(wheel.centre, wheel.axle, RING, TREAD, t, beat);
+      if (full.depth > 0 && full.depth > beat) {
+        compared++;
+        EXPECT_EQ(hit.depth, full.depth);
+        for (auto [got, want] : {std::pair{hit.point, full.point}, std::pair{hit.normal, full.normal}}) {
+          EXPECT_EQ(got.x, want.x);
+          EXPECT_EQ(got.y, want.y);
+          EXPECT_EQ(got.z, want.z);
+        }
+      } else {
+        EXPECT_FALSE(hit.depth > 0 && hit.depth > beat) << hit.depth;
+      }
+    }
+  }
+  EXPECT_GT(compared, 300);
 }
 
 // A wheel standing on a flat triangle at height ring + tread - 0.1 sinks 0.1 into it; an axle
