@@ -233,9 +233,7 @@ void collisions_offline() {
   }
   stage_mark(STAGE_CONTACTS);
   sort_by_speed(step_list, count);
-  for (int i = 0; i < count; i++) {
-    for (int j = i + 1; j < count; j++) bike_bike_collision(step_list[i], step_list[j], 0);
-  }
+  bike_list_collisions(step_list, count, 0);
   stage_mark(STAGE_BIKE_BIKE);
 }
 

@@ -438,11 +438,14 @@ int part_object_collision(Bike* bike, const Shape* shape, dBodyID object_body, c
   return mask;
 }
 
-int bike_bike_collision(Bike* a, Bike* b, int mode) {
+namespace {
+
+// bike_bike_collision with each bike's reach from its frame already known.
+int bike_pair_collision(Bike* a, Bike* b, int mode, double reach_a, double reach_b) {
   if (a == b) return 0;  // a bike against itself would join its bodies to themselves
   const Vec3d frame_a = to_vec(dBodyGetPosition(a->bodies[BODY_FRAME]));
   const Vec3d frame_b = to_vec(dBodyGetPosition(b->bodies[BODY_FRAME]));
-  const double reach = bike_reach(a, frame_a) + bike_reach(b, frame_b);
+  const double reach = reach_a + reach_b;
   if (dot(frame_a - frame_b, frame_a - frame_b) >= reach * reach) return 0;
 
   // A second pair touching a bike in the same step pushes by force instead of adding joints.
@@ -492,4 +495,77 @@ int bike_bike_collision(Bike* a, Bike* b, int mode) {
     if (bike->first_bike_contact_tick == -1) bike->first_bike_contact_tick = sim_tick;
   }
   return mask;
+}
+
+}  // namespace
+
+int bike_bike_collision(Bike* a, Bike* b, int mode) {
+  return bike_pair_collision(a, b, mode, bike_reach(a, to_vec(dBodyGetPosition(a->bodies[BODY_FRAME]))),
+                             bike_reach(b, to_vec(dBodyGetPosition(b->bodies[BODY_FRAME]))));
+}
+
+namespace {
+
+// One listed bike on the sweep axis: its frame coordinate, its reach, its list index.
+struct SweepEntry {
+  double at;
+  double reach;
+  int index;
+};
+SweepEntry sweep[SLOT_COUNT];
+double list_reach[SLOT_COUNT];
+bool list_unsorted[SLOT_COUNT];  // a position or reach that is not finite: paired with all
+// Pairs that may touch, as i * SLOT_COUNT + j with i < j, so sorting them restores list order.
+int pair_codes[SLOT_COUNT * (SLOT_COUNT - 1) / 2];
+
+// Farther apart than reach_sum along one axis, with a margin for the rounding of the exact test.
+bool apart(double distance, double reach_sum) { return distance >= reach_sum * (1 + 1e-9) + 1e-9; }
+
+}  // namespace
+
+void bike_list_collisions(Bike* const* list, int count, int mode) {
+  count = std::clamp(count, 0, SLOT_COUNT);
+  // Sweep along whichever of x and z the frames spread over more.
+  double low[2] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+  double high[2] = {-low[0], -low[1]};
+  for (int i = 0; i < count; i++) {
+    const dReal* p = dBodyGetPosition(list[i]->bodies[BODY_FRAME]);
+    for (int k = 0; k < 2; k++) {
+      low[k] = std::min(low[k], double(p[2 * k]));
+      high[k] = std::max(high[k], double(p[2 * k]));
+    }
+  }
+  const int axis = high[1] - low[1] > high[0] - low[0] ? 2 : 0;
+  int sorted = 0;
+  double widest = 0;
+  for (int i = 0; i < count; i++) {
+    const dReal* p = dBodyGetPosition(list[i]->bodies[BODY_FRAME]);
+    list_reach[i] = bike_reach(list[i], to_vec(p));
+    list_unsorted[i] = !(std::isfinite(p[axis]) && std::isfinite(list_reach[i]));
+    if (list_unsorted[i]) continue;
+    sweep[sorted++] = {p[axis], list_reach[i], i};
+    widest = std::max(widest, list_reach[i]);
+  }
+  std::sort(sweep, sweep + sorted, [](const SweepEntry& a, const SweepEntry& b) { return a.at < b.at; });
+
+  int pairs = 0;
+  auto add = [&](int i, int j) { pair_codes[pairs++] = std::min(i, j) * SLOT_COUNT + std::max(i, j); };
+  for (int p = 0; p < sorted; p++) {
+    for (int q = p + 1; q < sorted; q++) {
+      const double distance = sweep[q].at - sweep[p].at;
+      if (apart(distance, sweep[p].reach + widest)) break;
+      if (!apart(distance, sweep[p].reach + sweep[q].reach)) add(sweep[p].index, sweep[q].index);
+    }
+  }
+  for (int i = 0; i < count; i++) {
+    if (!list_unsorted[i]) continue;
+    for (int j = 0; j < count; j++) {
+      if (j != i && !(list_unsorted[j] && j < i)) add(i, j);
+    }
+  }
+  std::sort(pair_codes, pair_codes + pairs);
+  for (int k = 0; k < pairs; k++) {
+    const int i = pair_codes[k] / SLOT_COUNT, j = pair_codes[k] % SLOT_COUNT;
+    bike_pair_collision(list[i], list[j], mode, list_reach[i], list_reach[j]);
+  }
 }

@@ -96,6 +96,11 @@ int part_object_collision(Bike* bike, const Shape* shape, dBodyID object_body, c
 // Bike a (the faster) against bike b; mode 0 offline, 1 online against a replayed b (only a's
 // front end pushes). Returns the mask of b's parts that touched.
 int bike_bike_collision(Bike* a, Bike* b, int mode);
+// bike_bike_collision for every pair i < j of a list (at most SLOT_COUNT bikes, sorted by
+// descending frame speed), in that order, with list[i] as the faster bike. Pairs whose frames
+// are farther apart along x or z than their reaches are left out by a sweep first: the result
+// is the same as testing all pairs, without the all-pairs cost.
+void bike_list_collisions(Bike* const* list, int count, int mode);
 
 // Contact arithmetic, shared with the tests.
 // The arcade bike loses up to 37.5% of its grip at 45° of lean (roll in rad).
