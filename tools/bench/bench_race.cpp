@@ -12,8 +12,10 @@
 #include <ode/ode.h>
 
 #include "core/constants.h"
+#include "core/game.h"
 #include "core/session.h"
 #include "core/tick.h"
+#include "physics/bike.h"
 #include "physics/world.h"
 #include "tools/bench/bench.h"
 #include "tools/sim/headless.h"
@@ -73,8 +75,22 @@ bool run_race(int bikes, double seconds) {
   ContactLog counter = {nullptr, 0, 0};
   physics_contact_log = &counter;
   const int steps = int(seconds * TICKS_PER_SECOND);
+  // Per simulated second: world step time and bikes touching another bike, so the cost of the
+  // field bunched up after the start shows against the spread-out race.
+  std::vector<double> world_by_second, touching_by_second;
+  double world_before = 0, touching = 0;
   const double start = cpu_now();
-  for (int s = 0; s < steps; s++) session_step();
+  for (int s = 0; s < steps; s++) {
+    session_step();
+    for (Bike* bike : game.slot_bike) touching += bike && bike->last_bike_contact_tick == sim_tick - 1;
+    if ((s + 1) % TICKS_PER_SECOND == 0 || s + 1 == steps) {
+      const int in_second = s % TICKS_PER_SECOND + 1;
+      world_by_second.push_back((session_profile.seconds[STAGE_WORLD_STEP] - world_before) / in_second * 1e6);
+      touching_by_second.push_back(touching / in_second);
+      world_before = session_profile.seconds[STAGE_WORLD_STEP];
+      touching = 0;
+    }
+  }
   const double spent = cpu_now() - start;
   physics_contact_log = nullptr;
   session_profile.enabled = false;
@@ -92,6 +108,11 @@ bool run_race(int bikes, double seconds) {
            session_profile.seconds[stage] / steps * 1e6);
   }
   printf("  contacts_per_bike_step=%.2f\n", double(counter.count) / (double(steps) * bikes));
+  printf("  world_step_us_per_step_by_second=");
+  for (size_t i = 0; i < world_by_second.size(); i++) printf("%s%.0f", i ? "," : "", world_by_second[i]);
+  printf("\n  bikes_touching_by_second=");
+  for (size_t i = 0; i < touching_by_second.size(); i++) printf("%s%.1f", i ? "," : "", touching_by_second[i]);
+  printf("\n");
   fflush(stdout);
   return true;
 }
