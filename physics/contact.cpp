@@ -429,6 +429,10 @@ int part_object_collision(Bike* bike, const Shape* shape, dBodyID object_body, c
       const ShapeSphere& mine = own->spheres[a];
       ContactSphere s1 = {world_point(pos, rot, mine.centre), mine.radius, mine.friction, SHAPE_SPHERE_STIFFNESS,
                           SHAPE_SPHERE_DAMPING, body};
+      // A sphere out of reach of the foreign bounding sphere touches none of its spheres; the
+      // margin covers the bound's float rounding.
+      const double out_of_reach = (mine.radius + shape->bounding_radius) * (1 + 1e-6) + 1e-6;
+      if (dot(s1.centre - object_pos, s1.centre - object_pos) >= out_of_reach * out_of_reach) continue;
       for (int b = 0; b < shape->sphere_count; b++) {
         if (sphere_sphere_contact(s1, foreign_sphere(b), sphere_mode, nullptr)) touched = true;
       }
