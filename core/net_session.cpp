@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/console_commands.h"
 #include "core/game.h"
 #include "core/session.h"
 #include "core/settings.h"
@@ -15,6 +16,8 @@
 #include "core/track_load.h"
 #include "physics/bike.h"
 #include "physics/erosion.h"
+#include "physics/rider.h"
+#include "physics/setup.h"
 #include "physics/world.h"
 #include "race/race.h"
 #include "replay/bike_state.h"
@@ -108,10 +111,13 @@ void demo_text(NetClient&, int record_type, const char* text) {
   if (demo_recording()) demo_record_block(uint8_t(record_type), sim_tick, text, uint32_t(strlen(text)));
 }
 
+// The bikes of this computer lose arcade physics now, and every bike set up later (a race the
+// server starts in the same poll, a setup read) keeps it off until the connection is left.
 void arcade_off(NetClient&) {
+  setup_arcade_disabled = true;
   for (int slot = 0; slot < SLOT_COUNT; slot++) {
     Bike* bike = game.slot_bike[slot];
-    if (bike && game.slot_kind[slot] != SLOT_REPLAY) bike->setup.options &= ~unsigned(OPTION_ARCADE);
+    if (bike && game.slot_kind[slot] != SLOT_REPLAY) setup_set_option(bike, OPTION_ARCADE, false);
   }
 }
 
@@ -126,6 +132,29 @@ bool gravity_changed(NetClient&) {
   dVector3 g;
   dWorldGetGravity(physics_world, g);
   return g[0] != 0 || g[1] != -32 || g[2] != 0;
+}
+
+// The client that chat lines and the own erosion strokes go to (the one attached last).
+NetClient* attached = nullptr;
+
+void send_chat(const char* text) {
+  if (attached) net_send_reliable(*attached, SUB_CHAT, text, int(strlen(text)));
+}
+
+// A finished stroke of a bike of this computer: online it goes to the server, which sends it
+// back to every client (this one too) to dig the same ground everywhere; offline it is dug here.
+void submit_stroke(const uint8_t* data, int length) {
+  if (attached && attached->socket >= 0) {
+    static_assert(4 + STROKE_DATA_MAX <= NET_RELIABLE_PAYLOAD_MAX);
+    uint8_t message[4 + STROKE_DATA_MAX];
+    if (length < 0 || length > STROKE_DATA_MAX) return;
+    const uint32_t id = attached->client_id;
+    for (int i = 0; i < 4; i++) message[i] = uint8_t(id >> (8 * i));
+    memcpy(message + 4, data, size_t(length));
+    net_send_reliable(*attached, SUB_EROSION, message, 4 + length);
+  } else if (track_current[0]) {
+    erode_stroke_apply(data, size_t(length), track_terrain.extent);
+  }
 }
 
 // Longer texts are cut to the field.
@@ -165,7 +194,16 @@ void net_session_attach(NetClient& c) {
   h.arcade_setting = arcade_setting;
   h.description_held = description_held;
   h.gravity_changed = gravity_changed;
+  attached = &c;
+  console_hooks.send_chat = send_chat;
+  erode_set_submit_hook(submit_stroke);
   take_player_description(c);
+}
+
+void net_session_detach() {
+  attached = nullptr;
+  console_hooks.send_chat = nullptr;
+  erode_set_submit_hook(nullptr);
 }
 
 void net_session_connect(NetClient& c, const char* server, const char* password, double fake_lag,
@@ -178,6 +216,13 @@ void net_session_connect(NetClient& c, const char* server, const char* password,
 
 void net_session_sync(const NetClient& c) {
   const bool connected = c.socket >= 0;
+  // What the server set for riders of this computer: arcade physics off and the knock-out
+  // durations; both go back to the offline values when the connection is left.
+  setup_arcade_disabled = c.arcade_disabled_by_server;
+  static_assert(CRASH_DELAY_COUNT == NET_KNOCKOUT_COUNT);
+  int delays[CRASH_DELAY_COUNT];
+  for (int i = 0; i < CRASH_DELAY_COUNT; i++) delays[i] = c.knockout_ticks[i];
+  crash_delays_set(delays);
   session.connected = connected;
   session.race_slot = c.race_slot < SLOT_COUNT ? c.race_slot : NO_RACE_SLOT;
   session.grace_seconds = c.off_course_bias;

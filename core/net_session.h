@@ -9,6 +9,10 @@
 // bike setup. The clock stays the platform's unless a caller sets hooks.now afterwards.
 void net_session_attach(NetClient& c);
 
+// The console's chat lines and the own erosion strokes no longer go to the client (at exit,
+// before the client goes away).
+void net_session_detach();
+
 // Start-up with "--connect": the password, simulated lag (s) and loss (percent) and the target;
 // the next poll opens the connection.
 void net_session_connect(NetClient& c, const char* server, const char* password, double fake_lag,

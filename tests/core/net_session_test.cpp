@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <ode/ode.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
 
 #include "core/command_line.h"
+#include "core/console_commands.h"
 #include "core/game.h"
 #include "core/net_session.h"
 #include "core/session.h"
@@ -18,6 +20,8 @@
 #include "core/track_load.h"
 #include "files/vfs.h"
 #include "physics/bike.h"
+#include "physics/erosion.h"
+#include "physics/rider.h"
 #include "physics/setup.h"
 #include "physics/world.h"
 #include "race/race.h"
@@ -115,6 +119,7 @@ class NetSession : public ::testing::Test {
   }
   void TearDown() override {
     net_leave(client);
+    net_session_detach();
     net_session_sync(client);
     mem_free(client.delay_queue);
     test_server_close(server);
@@ -286,6 +291,102 @@ TEST_F(NetSession, AModifiedTrackLeavesTheServer) {
   EXPECT_EQ(client.target[0], 0);
   EXPECT_FALSE(session.connected);
   EXPECT_FALSE(game.net.connected);
+}
+
+TEST_F(NetSession, ServerCommandsHoldForBikesBeforeAndAfterThemUntilLeaving) {
+  settings.setup.arcade.index = 1;  // the player rides with arcade physics
+  net_session_connect(client, target.c_str(), "", 0, 0);
+  ASSERT_TRUE(join({}));
+  const int own = client.client_slot;
+  const int server_index = test_server_client_of_slot(server, own);
+  ASSERT_NE(game.slot_bike[own]->setup.options & OPTION_ARCADE, 0u);
+
+  for (const char* command : {"no_arcade", "knockout 100 200"}) {
+    test_server_send_reliable(server, server_index, SUB_COMMAND, command, int(strlen(command)));
+  }
+  for (int i = 0; i < 8; i++) step({});
+  EXPECT_TRUE(console_has("Arcade physics disabled"));
+  EXPECT_EQ(game.slot_bike[own]->setup.options & OPTION_ARCADE, 0u);
+  // The n-th crash keeps the rider down for 512 ticks plus the server's value for n.
+  EXPECT_EQ(crash_delay_table[0], 100);
+  for (int i = 1; i < CRASH_DELAY_COUNT; i++) EXPECT_EQ(crash_delay_table[i], 200) << i;
+
+  // A race the server restarts creates new bikes: they ride without arcade physics too.
+  net_request_restart(client);
+  for (int i = 0; i < 16 && client.state == NET_CONNECTED; i++) step({});
+  ASSERT_TRUE(join({}));
+  Bike* bike = game.slot_bike[client.client_slot];
+  ASSERT_NE(bike, nullptr);
+  EXPECT_EQ(bike->setup.options & OPTION_ARCADE, 0u);
+  EXPECT_EQ(crash_delay_table[3], 200);
+
+  // Offline again: a new race rides on the player's own setting with no extra knock-out time.
+  net_leave(client);
+  net_session_sync(client);
+  for (int i = 0; i < CRASH_DELAY_COUNT; i++) EXPECT_EQ(crash_delay_table[i], 0) << i;
+  int lineup[SLOT_COUNT] = {LINEUP_PLAYER};
+  ASSERT_TRUE(session_reset(lineup, false, false, 0, 3, 1));
+  EXPECT_NE(game.slot_bike[session.own_slot]->setup.options & OPTION_ARCADE, 0u);
+}
+
+TEST_F(NetSession, OwnErosionGoesThroughTheServerAndDigsTheSameGroundForEveryClient) {
+  static std::vector<uint8_t> received_by_b;
+  received_by_b.clear();
+  auto b = other_rider();
+  b->client.hooks.erosion = [](NetClient&, const uint8_t* data, int length, bool own) {
+    if (own) received_by_b.assign(data, data + length);
+  };
+  net_session_connect(client, target.c_str(), "", 0, 0);
+  ASSERT_TRUE(join({b.get()}));
+  Terrain& ground = track_terrain;
+  erode_ground_restore(&ground);
+
+  // A finished stroke of the player's bike: three points along x on grid points (8 ft apart
+  // here), pushed back hard.
+  ErodeStroke stroke{};
+  for (int i = 0; i < 3; i++) stroke.points[i] = {200.0f + 8 * i, 296, -1, 0, 8};
+  stroke.point_count = 3;
+  stroke.lo_step[0] = stroke.hi_step[0] = 8;
+  uint8_t data[STROKE_DATA_MAX];
+  const int length = erode_stroke_encode(&stroke, ground.extent, data);
+  erode_stroke_submit(data, length, ground.extent);
+  EXPECT_EQ(erode_queue.count, 0);  // online the ground waits for the server's copy
+  for (int i = 0; i < 64; i++) step({b.get()});
+  EXPECT_EQ(erode_queue.count, 3);
+  ASSERT_EQ(received_by_b.size(), size_t(4 + length));
+  EXPECT_TRUE(std::equal(data, data + length, received_by_b.begin() + 4));
+
+  // The other client digs from the same bytes: the same ground as here.
+  erode_queue_process(&ground, nullptr, 1);
+  const size_t n = size_t(ground.grid_size) * size_t(ground.grid_size);
+  const std::vector<float> online(ground.heights, ground.heights + n);
+  erode_ground_restore(&ground);
+  erode_stroke_apply(received_by_b.data() + 4, received_by_b.size() - 4, ground.extent);
+  erode_queue_process(&ground, nullptr, 1);
+  EXPECT_TRUE(std::equal(online.begin(), online.end(), ground.heights));
+  EXPECT_FALSE(std::equal(online.begin(), online.end(), ground.base_heights));
+  erode_ground_restore(&ground);
+}
+
+TEST_F(NetSession, ChatLinesReachTheServerAtMostOneEveryTwoSeconds) {
+  net_session_connect(client, target.c_str(), "", 0, 0);
+  ASSERT_TRUE(join({}));
+  const TestServerClient& at_server = server.clients[test_server_client_of_slot(server, client.client_slot)];
+  const struct {
+    double clock;  // s of game clock when the line is entered
+    const char* text;
+  } lines[] = {{100, "hello"}, {101, "too soon"}, {101.9, "still too soon"}, {102.5, "later"}};
+  for (const auto& line : lines) {
+    game.game_clock = line.clock;
+    EXPECT_NE(console_execute(line.text), 0);
+    for (int i = 0; i < 64; i++) step({});
+  }
+  std::vector<std::string> chats;
+  for (const auto& [sub, text] : at_server.received) {
+    if (sub == SUB_CHAT) chats.push_back(text);
+  }
+  EXPECT_EQ(chats, (std::vector<std::string>{"hello", "later"}));
+  EXPECT_EQ(std::count(console_lines.begin(), console_lines.end(), "No one likes a spammer"), 2);
 }
 
 }  // namespace

@@ -80,6 +80,14 @@ void handle_reliable(TestServer& s, int index, const uint8_t* d, int n) {
         test_server_send_reliable(s, i, 19, payload.data(), static_cast<int>(payload.size()));
       }
     }
+  } else if (sub == 27 && payload.size() >= 4) {
+    // Erosion goes to every client, the sender too, under the id of the receiver's track.
+    std::vector<uint8_t> m;
+    put32(m, s.track_id);
+    m.insert(m.end(), payload.begin() + 4, payload.end());
+    for (int i = 0; i < TEST_SERVER_CLIENTS; i++) {
+      if (s.clients[i].active) test_server_send_reliable(s, i, 27, m.data(), static_cast<int>(m.size()));
+    }
   } else if (sub == 24) {
     if (payload == "sendfile") {
       const char* answer = s.deny_files ? "senddenied" : "sendready";
