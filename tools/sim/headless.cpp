@@ -24,6 +24,7 @@ void headless_prepare(const char* track) {
   vfs_file_list();
   track_list_scan();
   settings_reset();
+  render_params_derive();  // the roost frequency and the other values the settings give
   start_options_reset();
   snprintf(settings.track, sizeof settings.track, "%s", track);
   physics_world_create();

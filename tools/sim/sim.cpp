@@ -26,6 +26,7 @@
 #include "net/net.h"
 #include "physics/bike.h"
 #include "physics/erosion.h"
+#include "physics/roost.h"
 #include "physics/world.h"
 #include "race/race.h"
 #include "replay/demo.h"
@@ -365,6 +366,7 @@ int main(int argc, char** argv) {
                                                  : 0.5 * (all_laps[all_laps.size() / 2 - 1] + all_laps[all_laps.size() / 2]);
   printf("classified %d of %d, median lap %.2f s over %zu laps\n", finished, race.order_count, median, all_laps.size());
   if (o.erode > 0) print_ground_change(track_terrain);
+  printf("roost frequency %d, %d particles in flight\n", render_params.roost_frequency, roost_pool.active_count);
   const double simulated = (sim_tick - first_tick) * SIM_STEP;
   printf("simulated %.3f s, wall %.3f s, %.1f steps per second\n", simulated, wall,
          wall > 0 ? double(steps) / wall : 0.0);
