@@ -880,7 +880,8 @@ void session_step() {
     Bike* bike = slot_bike(slot);
     if (!bike) continue;
     const SlotKind kind = game.slot_kind[slot];
-    if (kind == SLOT_ROBOT) {
+    // A local bike given a personality (a headless client's rider) rides like a robot.
+    if (kind == SLOT_ROBOT || (kind == SLOT_LOCAL && bike_is_robot(bike))) {
       autopilot_step(bike);
       stage_mark(STAGE_ROBOTS);
     }

@@ -57,6 +57,7 @@ struct SimOptions {
   const char* record = nullptr;  // demo file to write
   const char* play = nullptr;    // demo file to play
   const char* connect = nullptr;  // "host[:port]"
+  bool robot = false;             // online, the own rider is driven by the auto pilot
   const char* password = "";
 };
 
@@ -65,7 +66,7 @@ void usage() {
           "usage: skorvan-sim [--track NAME] [--robots N] [--human] [--laps N] [--minutes M]\n"
           "                   [--seconds S] [--seed N] [--erode RATE] [--practice] [--learn|--nolearn]\n"
           "                   [--skill novice|amateur|expert] [--record FILE | --play FILE] [--debug]\n"
-          "       skorvan-sim --connect HOST[:PORT] [--password P] [--track NAME] [--seconds S]\n");
+          "       skorvan-sim --connect HOST[:PORT] [--password P] [--track NAME] [--seconds S] [--robot]\n");
 }
 
 bool parse(int argc, char** argv, SimOptions* o) {
@@ -118,6 +119,8 @@ bool parse(int argc, char** argv, SimOptions* o) {
     } else if (!strcmp(a, "--connect")) {
       if (!need()) return false;
       o->connect = strncmp(value, "skorvan:", 8) == 0 ? value + 8 : value;
+    } else if (!strcmp(a, "--robot")) {
+      o->robot = true;
     } else if (!strcmp(a, "--password")) {
       if (!need()) return false;
       o->password = value;
@@ -172,7 +175,7 @@ const char* state_name(int state) {
 
 int no_events(void*, int*, int*, int32_t, int32_t) { return 0; }
 
-// Joins the server with the player idle in its slot and runs the game's step loop in real time
+// Joins the server with the player idle in its slot (or ridden by the auto pilot) and runs the game's step loop in real time
 // (frame pacing follows the server's clock) for the given seconds or until the connection ends.
 int run_connected(const SimOptions& o) {
   int lineup[SLOT_COUNT] = {LINEUP_PLAYER};
@@ -203,6 +206,12 @@ int run_connected(const SimOptions& o) {
     inputs.race_started = game.race_started;
     const double advance = frame_pace(&game.pacer, clock, inputs);
     steps += game_run_steps(game.pacer.frame_clock, advance, EventSource{no_events, nullptr});
+    // Every race the server starts gives the player a new bike; with --robot the auto pilot
+    // takes it over.
+    Bike* own = session.connected && session.own_slot >= 0 ? game.slot_bike[session.own_slot] : nullptr;
+    if (o.robot && own && game.slot_kind[session.own_slot] == SLOT_LOCAL && !bike_is_robot(own)) {
+      autopilot_set_personality(own, "rook");
+    }
     const double t = clock.now(clock.context) - start;
     if (net_client.state != state && net_client.target[0]) {
       state = net_client.state;
@@ -226,6 +235,12 @@ int run_connected(const SimOptions& o) {
   const double t = clock.now(clock.context) - start;
   printf("track %s, sim tick %d, server tick %d, race slot %d, %d steps in %.3f s\n", track_current, sim_tick,
          net_client.newest_server_tick, session.race_slot == NO_RACE_SLOT ? -1 : session.race_slot, steps, t);
+  const Bike* own = session.own_slot >= 0 ? game.slot_bike[session.own_slot] : nullptr;
+  if (own) {
+    const dReal* p = dBodyGetPosition(own->bodies[BODY_FRAME]);
+    printf("own rider (%s) at %.2f %.2f %.2f, %d gates passed\n", bike_is_robot(own) ? "auto pilot" : "idle", p[0],
+           p[1], p[2], gates_passed(race_entrants[session.own_slot].timing));
+  }
   for (int s = 0; s < SLOT_COUNT; s++) {
     const Bike* bike = game.slot_bike[s];
     if (!bike || game.slot_kind[s] != SLOT_REPLAY || !session.connected) continue;
