@@ -18,6 +18,7 @@
 #include "core/session_replay.h"
 #include "core/settings.h"
 #include "core/track_load.h"
+#include "files/fixed_files.h"
 #include "files/memory.h"
 #include "files/vfs.h"
 #include "net/net.h"
@@ -190,6 +191,9 @@ int start_up(int argc, const char* const* argv) {
   // The connection: polled before every step; "--connect" opens it at the first poll.
   net_client_init(net_client);
   net_session_attach(net_client);
+  // Joining a server needs the standard shape files as the build made them.
+  const char* accepted[] = {fixed_files_accepted_digest()};
+  net_client.fixed_files_ok = fixed_files_check(accepted, 1);
   net_client.hooks.gl_renderer = gl_text(GL_RENDERER);
   net_client.hooks.gl_version = gl_text(GL_VERSION);
   game_hooks.net_poll = [] { net_session_poll(net_client); };

@@ -189,6 +189,17 @@ TEST_F(NetTest, HandshakeFailures) {
   }
 }
 
+TEST_F(NetTest, ChangedShapeFilesKeepTheClientOffTheServer) {
+  auto a = make_rider("Alice");
+  a->client.fixed_files_ok = false;
+  net_connect(a->client, target.c_str());
+  step(server, {a.get()});
+  EXPECT_TRUE(console_has("Fixed file mismatch"));
+  EXPECT_EQ(a->client.target[0], 0);
+  EXPECT_LT(a->client.socket, 0);
+  EXPECT_FALSE(server.clients[0].active);
+}
+
 TEST_F(NetTest, PasswordProofTravelsInDigestByteOrder) {
   auto a = make_rider("Alice");
   snprintf(a->client.password, sizeof a->client.password, "%s", "hunter2");

@@ -1,9 +1,11 @@
-// The game's data check against the base archive the build generated.
+// The game's data check against the base archive the build generated, and the fixed-file
+// check of the standard shape files found through it.
 #include <cstdlib>
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
+#include "files/fixed_files.h"
 #include "files/vfs.h"
 #include "tests/support/temp_dir.h"
 #include "tools/data/game_data.h"
@@ -45,6 +47,22 @@ TEST_F(GameDataCheck, AcceptsTheBuiltArchiveAndRefusesAnyChangedByteOfItsFirstMi
   }
   temp.write("data/zzzz.saf", bytes);
   EXPECT_EQ(check(), 1);
+}
+
+TEST_F(GameDataCheck, TheShippedShapeFilesPassTheFixedFileCheckAndAChangedOneDoesNot) {
+  ASSERT_EQ(check(), 1);
+  vfs_file_list();
+  const char* accepted[] = {fixed_files_accepted_digest()};
+  EXPECT_TRUE(fixed_files_check(accepted, 1));
+  const char* others[] = {nullptr, "0000000000000000000000000000000000000000", fixed_files_accepted_digest()};
+  EXPECT_TRUE(fixed_files_check(others, 3));
+  EXPECT_FALSE(fixed_files_check(others, 2));
+
+  // A shape file of the player's own in the home directory is found first.
+  temp.write("home/Skorvan/rear_wheel.shp", "a wheel of my own\n");
+  vfs_shutdown();
+  vfs_file_list();
+  EXPECT_FALSE(fixed_files_check(accepted, 1));
 }
 
 }  // namespace
