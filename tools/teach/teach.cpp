@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <ode/ode.h>
 
 #include "core/command_line.h"
@@ -41,7 +44,9 @@ constexpr double FRAME_HEIGHT = 2.5;   // ft of the frame above the ground
 constexpr double EDGE_MARGIN = 5;      // ft kept from the track's edge
 constexpr double BRAKING = 14;         // ft/s² the planned speeds slow down at
 constexpr double ACCELERATION = 9;     // ft/s² they speed up at
-constexpr double JUMP_SPEED = 40;      // ft/s over jumps and bumps
+// ft/s over jumps and bumps at every pace: slow enough to roll the triple's mounds, where a
+// faster bike that cannot clear the gaps lands its frame on their faces (a touch-down).
+constexpr double JUMP_SPEED = 14;
 constexpr int32_t LAUNCH_TICKS = 256;  // straight ahead off the gate
 constexpr double GATE_MERGE = 250;     // ft from the gate to the rider's own line
 constexpr double LOOP_SPEED = 70;      // ft/s top speed on the loop at pace 1
@@ -67,6 +72,7 @@ struct TeachOptions {
   const char* track = "rabbithill";
   int laps = 6;
   const char* out = nullptr;
+  const char* check = nullptr;  // folder of lines files the rides must reproduce exactly
   unsigned seed = 1;
   bool verbose = false;
   bool trace = false;
@@ -77,7 +83,7 @@ constexpr double PACE_MIN[LINE_PLAN_TYPES] = {0.5, 0.62, 0.74};
 constexpr double PACE_MAX[LINE_PLAN_TYPES] = {0.6, 0.72, 0.84};
 
 void usage() {
-  fprintf(stderr, "usage: skorvan-teach [--track NAME] [--laps N] [--seed N] [--out DIR] [--verbose] [--debug] [--trace]\n");
+  fprintf(stderr, "usage: skorvan-teach [--track NAME] [--laps N] [--seed N] [--out DIR] [--check DIR] [--verbose] [--debug] [--trace]\n");
 }
 
 bool parse(int argc, char** argv, TeachOptions* o) {
@@ -93,6 +99,8 @@ bool parse(int argc, char** argv, TeachOptions* o) {
       o->seed = unsigned(strtoul(argv[++i], nullptr, 10));
     } else if (!strcmp(a, "--out") && has) {
       o->out = argv[++i];
+    } else if (!strcmp(a, "--check") && has) {
+      o->check = argv[++i];
     } else if (!strcmp(a, "--debug")) {
       debug_level = 1;
     } else if (!strcmp(a, "--trace")) {
@@ -193,8 +201,8 @@ void plan_points(const std::vector<Centre>& centre, double step, const LapStyle&
     const double grip = 0.8;
     double v = top_speed;
     if (std::fabs(c.curvature) > 1e-6) v = std::min(v, std::sqrt(grip * GRAVITY / std::fabs(c.curvature)));
-    if (c.lift > 0.25) v = std::min(v, JUMP_SPEED);
     speed[i] = v * style.pace;
+    if (c.lift > 0.25) speed[i] = std::min(speed[i], JUMP_SPEED);
   }
   for (size_t i = n - 1; i-- > 0;)
     speed[i] = std::min(speed[i], std::sqrt(speed[i + 1] * speed[i + 1] + 2 * BRAKING * step));
@@ -222,7 +230,14 @@ void plan_points(const std::vector<Centre>& centre, double step, const LapStyle&
 struct LapRecord {
   double seconds;
   int crashes;
+  int added;  // candidate lines the lap added to the table
 };
+
+int line_count() {
+  int lines = 0;
+  for (const RacingLine& l : line_table.slots) lines += l.count > 0;
+  return lines;
+}
 
 void console_to_stderr(const char* text) { fprintf(stderr, "%s\n", text); }
 
@@ -247,7 +262,7 @@ void ride(const TeachOptions& o, const CentreLine& line, int skill, std::mt19937
   plan_points(line.start, line.step, style, START_SPEED, 0, &gate_offset, pilot.path);
   bool on_loop = false;
   const RiderTiming& timing_record = race_entrants[0].timing;
-  int32_t laps_done = 0, crashes_before = 0;
+  int32_t laps_done = 0, crashes_before = 0, lines_before = line_count();
   const int32_t limit = race_start_tick + int32_t(o.laps * 600 / SIM_STEP);
   while (int(result.laps.size()) < o.laps && sim_tick < limit) {
     if (pilot.path_target + 40 >= int32_t(pilot.path.size())) {
@@ -286,16 +301,18 @@ void ride(const TeachOptions& o, const CentreLine& line, int skill, std::mt19937
     const int32_t laps_now = laps_completed(timing_record);
     if (laps_now > laps_done) {
       const int32_t ticks = lap_ticks(timing_record, laps_now, race_start_tick);
-      result.laps.push_back({ticks * SIM_STEP, bike->crash_count - crashes_before});
+      result.laps.push_back({ticks * SIM_STEP, bike->crash_count - crashes_before, line_count() - lines_before});
       crashes_before = bike->crash_count;
+      lines_before = line_count();
       laps_done = laps_now;
       if (o.verbose) fprintf(stderr, "%s lap %d: %.3f s\n", LINE_SET_NAMES[skill], laps_now, ticks * SIM_STEP);
     }
     if (bike->touched_down) {
       result.touchdowns++;
       if (o.verbose)
-        fprintf(stderr, "%s: touched down at %.1f s into the race, starting over\n", LINE_SET_NAMES[skill],
-                (sim_tick - race_start_tick) * SIM_STEP);
+        fprintf(stderr, "%s: touched down at %.1f s into the race at x %.0f z %.0f, starting over\n",
+                LINE_SET_NAMES[skill], (sim_tick - race_start_tick) * SIM_STEP,
+                dBodyGetPosition(bike->bodies[BODY_FRAME])[0], dBodyGetPosition(bike->bodies[BODY_FRAME])[2]);
       return;
     }
   }
@@ -329,6 +346,49 @@ bool write_lines(const char* dir, int skill) {
   return ok;
 }
 
+// The whole text of a file (its ".gz" variant too), empty when it can't be read.
+std::string read_text(const std::string& path) {
+  std::string text;
+  VfsFile* file = vfs_open(path.c_str(), "rb");
+  if (!file) return text;
+  char buffer[65536];
+  int got;
+  while ((got = vfs_read(file, buffer, int(sizeof buffer))) > 0) text.append(buffer, size_t(got));
+  vfs_close(file);
+  return text;
+}
+
+// The rides are deterministic, so a track's shipped lines files must be exactly what they write.
+bool check_lines(const char* dir, int skill) {
+  char scratch[] = "/tmp/skorvan-teach-XXXXXX";
+  if (!mkdtemp(scratch)) return false;
+  const bool written = write_lines(scratch, skill);
+  const std::string ours = std::string(scratch) + "/" + LINE_SET_NAMES[skill];
+  const std::string made = read_text(ours);
+  std::remove(ours.c_str());
+  rmdir(scratch);
+  const std::string shipped_path = std::string(dir) + "/" + LINE_SET_NAMES[skill];
+  const std::string shipped = read_text(shipped_path);
+  if (written && !made.empty() && made == shipped) return true;
+  size_t at = 0;
+  while (at < made.size() && at < shipped.size() && made[at] == shipped[at]) ++at;
+  fprintf(stderr, "%s differs from what the teacher rides (first difference at byte %zu of %zu)\n",
+          shipped_path.c_str(), at, made.size());
+  return false;
+}
+
+// Lines per row, ten rows to a printed line.
+void print_rows() {
+  const int32_t rows = lines_row_count();
+  for (int32_t row = 0; row < rows; ++row) {
+    int lines = 0;
+    for (int i = 0; i < LINE_SLOTS; ++i) lines += lines_slot(row, i).count > 0;
+    printf(row % 10 == 0 ? "  rows %3d-:" : "", row);
+    printf(" %2d", lines);
+    if (row % 10 == 9 || row + 1 == rows) printf("\n");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -360,16 +420,19 @@ int main(int argc, char** argv) {
     }
     const SkillResult result = teach_skill(o, line, skill, random);
     const std::vector<LapRecord>& laps = result.laps;
-    int lines = 0;
-    for (const RacingLine& l : line_table.slots) lines += l.count > 0;
-    printf("%s: %d lines, %d rides ended by a touch-down\n", LINE_SET_NAMES[skill], lines, result.touchdowns);
+    printf("%s: %d lines in %d rows (first lap %d, repeating lap %d), %d rides ended by a touch-down\n",
+           LINE_SET_NAMES[skill], line_count(), lines_row_count(), line_table.first_lines, line_table.normal_lines,
+           result.touchdowns);
     for (size_t i = 0; i < laps.size(); ++i)
-      printf("  lap %zu  %8.3f s  crashes %d\n", i + 1, laps[i].seconds, laps[i].crashes);
+      printf("  lap %zu  %8.3f s  crashes %d  lines added %d\n", i + 1, laps[i].seconds, laps[i].crashes,
+             laps[i].added);
+    print_rows();
     if (int(laps.size()) < o.laps) {
       fprintf(stderr, "%s: only %zu of %d laps completed\n", LINE_SET_NAMES[skill], laps.size(), o.laps);
       status = 1;
     }
     if (o.out && !write_lines(o.out, skill)) status = 1;
+    if (o.check && !check_lines(o.check, skill)) status = 1;
   }
   session_free_bikes();
   track_free();
