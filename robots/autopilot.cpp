@@ -15,6 +15,8 @@
 #include "core/track_load.h"
 #include "physics/bike.h"
 #include "physics/drivetrain.h"
+#include "physics/rider.h"
+#include "physics/setup.h"
 #include "physics/steering.h"
 #include "physics/suspension.h"
 #include "platform/vant.h"
@@ -53,6 +55,7 @@ constexpr int32_t FIRST_PROGRESS_TICK = 3840;  // no stuck test in the session's
 constexpr double STUCK_SECONDS = 3;
 constexpr double DRAG_SECONDS = 19;
 constexpr double JUMP_TARGET_SECONDS = 40;
+constexpr double DRAG_FORCE = 2000;  // lbf the drag pulls the front wheel with
 constexpr size_t PATH_RESERVE = 1024;
 
 // Scratch of the line choice, reused so extending a path does not allocate once warm.
@@ -119,7 +122,7 @@ int32_t next_jump(const AutoPilot& pilot, int32_t i0) {
 void hold(Bike* bike) {
   RiderControls& c = bike->controls;
   c.sit_dab = bike_crashed(bike) ? 0 : 1;
-  bike->setup.options &= ~OPTION_AUTO_SHIFT;
+  setup_set_option(bike, OPTION_AUTO_SHIFT, false);
   c.clutch = 0;
   c.front_brake = c.rear_brake = 1;
   c.steer = 0;
@@ -163,13 +166,12 @@ bool start_sequence(Bike* bike, AutoPilot& pilot) {
   }
   if (now < pilot.start_timer + 2) {
     double clutch = 4 * (now - pilot.start_timer);
-    if (clutch >= 0.75) {
-      bike->setup.options |= OPTION_AUTO_SHIFT;
+    const bool shifting = clutch >= 0.75;
+    setup_set_option(bike, OPTION_AUTO_SHIFT, shifting);
+    if (shifting)
       clutch = std::min(clutch, 1.0);
-    } else {
-      bike->setup.options &= ~OPTION_AUTO_SHIFT;
+    else
       gear_set(bike, 1);
-    }
     c.throttle = full;
     c.sit_dab = bike_crashed(bike) ? 0 : float(1 - clutch);
     c.clutch = float(clutch);
@@ -355,18 +357,6 @@ void path_extend(Bike* bike, AutoPilot& pilot) {
     }
     pilot.last_progress_tick = FIRST_PROGRESS_TICK;
   }
-}
-
-// Pushes a body towards a target velocity in the horizontal plane with at most force_limit
-// (lbf), nothing within 0.25 ft/s of it: the rider's walking drag.
-void drag_towards(dBodyID body, const double target[3], double force_limit) {
-  const dReal* v = dBodyGetLinearVel(body);
-  const double e[3] = {v[0] - target[0], v[1] - target[1], v[2] - target[2]};
-  const double e2 = e[0] * e[0] + e[1] * e[1] + e[2] * e[2];
-  if (e2 < 1.0 / 16) return;
-  const double size = std::sqrt(e2);
-  const double s = std::clamp((size - 0.25) * 0.8, 0.0, 1.0) * force_limit / size;
-  dBodyAddForce(body, -e[0] * s, 0, -e[2] * s);
 }
 
 // A bike's footprint on the ground: from 4 ft behind to 4 + v ft ahead, 2 ft either side.
@@ -660,9 +650,9 @@ void normal_controller(Bike* bike, AutoPilot& pilot) {
   if ((e < 0) != (roll < 0)) rate_limit *= 2;  // back towards upright goes faster
   e = std::clamp(e, -rate_limit, rate_limit);
 
-  bike->setup.full_lock_speed = 1;
-  bike->setup.restricted_lock_speed = 50;
-  bike->setup.restricted_lock_angle = float((4 * clamp01(std::fabs(e) / PI) + 1) * PI / 180);
+  setup_set(bike, SETUP_FULL_LOCK_SPEED, 1);
+  setup_set(bike, SETUP_RESTRICTED_LOCK_SPEED, 50);
+  setup_set(bike, SETUP_RESTRICTED_LOCK_ANGLE, float((4 * clamp01(std::fabs(e) / PI) + 1) * PI / 180));
 
   // Counter-steer to the lean rate, with a dead band of 0.125 rad/s; sliding, follow the
   // direction of travel.
@@ -740,7 +730,7 @@ void recovery_controller(Bike* bike, AutoPilot& pilot) {
   const double len = length(d);
   const double velocity[3] = {len > 0 ? -5 * d.x / len : 0, len > 0 ? -5 * d.y / len : 0,
                               len > 0 ? -5 * d.z / len : 0};
-  drag_towards(wheel, velocity, 2000);
+  horizontal_velocity_servo(wheel, velocity, DRAG_FORCE);
   dBodyAddForce(frame, 0, 16 * bike->total_mass, 0);
   const double delta = dJointGetHingeAngle(bike->joints[JOINT_STEERING]);
   const double rate = dJointGetHingeAngleRate(bike->joints[JOINT_STEERING]);
@@ -772,8 +762,9 @@ namespace {
 
 // The aids every robot rides with: no wheelies or stoppies, antilock brakes, automatic gears.
 void rider_options(Bike* bike) {
-  bike->setup.options |=
-      OPTION_STOP_WHEELIES | OPTION_STOP_STOPPIES | OPTION_FRONT_ANTILOCK | OPTION_REAR_ANTILOCK | OPTION_AUTO_SHIFT;
+  for (unsigned option : {OPTION_STOP_WHEELIES, OPTION_STOP_STOPPIES, OPTION_FRONT_ANTILOCK, OPTION_REAR_ANTILOCK,
+                          OPTION_AUTO_SHIFT})
+    setup_set_option(bike, option, true);
 }
 
 // Without a path the bike stands on both brakes; true when that is the case.

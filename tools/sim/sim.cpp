@@ -27,6 +27,7 @@
 #include "physics/bike.h"
 #include "physics/erosion.h"
 #include "physics/roost.h"
+#include "physics/steering.h"
 #include "physics/world.h"
 #include "race/race.h"
 #include "replay/demo.h"
@@ -59,6 +60,7 @@ struct SimOptions {
   const char* connect = nullptr;  // "host[:port]"
   bool robot = false;             // online, the own rider is driven by the auto pilot
   const char* password = "";
+  int trace = -1;  // slot whose robot state is printed every 0.25 s
 };
 
 void usage() {
@@ -66,6 +68,7 @@ void usage() {
           "usage: skorvan-sim [--track NAME] [--robots N] [--human] [--laps N] [--minutes M]\n"
           "                   [--seconds S] [--seed N] [--erode RATE] [--practice] [--learn|--nolearn]\n"
           "                   [--skill novice|amateur|expert] [--record FILE | --play FILE] [--debug]\n"
+          "                   [--trace SLOT]\n"
           "       skorvan-sim --connect HOST[:PORT] [--password P] [--track NAME] [--seconds S] [--robot]\n");
 }
 
@@ -124,6 +127,9 @@ bool parse(int argc, char** argv, SimOptions* o) {
     } else if (!strcmp(a, "--password")) {
       if (!need()) return false;
       o->password = value;
+    } else if (!strcmp(a, "--trace")) {
+      if (!need()) return false;
+      o->trace = atoi(value);
     } else if (!strcmp(a, "--human")) {
       o->human = true;
     } else if (!strcmp(a, "--practice")) {
@@ -281,6 +287,26 @@ void print_ground_change(const Terrain& t) {
          deepest, highest, changed, n, erode_queue.count);
 }
 
+// One line of a robot's state: where it is, how fast, where it heads and what it does.
+void trace_robot(int slot) {
+  const Bike* bike = game.slot_bike[slot];
+  if (!bike) return;
+  const AutoPilot& pilot = autopilots[slot];
+  const RiderControls& c = bike->controls;
+  const dReal* p = dBodyGetPosition(bike->bodies[BODY_FRAME]);
+  float tx = 0, tz = 0, ts = 0;
+  if (pilot.path_target >= 0 && pilot.path_target < int32_t(pilot.path.size())) {
+    const LinePoint& t = pilot.path[size_t(pilot.path_target)];
+    tx = t.x, tz = t.z, ts = t.speed;
+  }
+  fprintf(stderr,
+          "t %7.2f pos %7.1f %6.1f %7.1f v %5.1f roll %5.2f target %4d/%-4zu (%7.1f %7.1f %5.1f) seg %d gate %d mode %d "
+          "steer %5.2f thr %4.2f brk %4.2f clutch %4.2f gear %d crash %d\n",
+          sim_tick * SIM_STEP, p[0], p[1], p[2], bike_frame_speed(bike), roll_angle(bike), pilot.path_target,
+          pilot.path.size(), tx, tz, ts, pilot.path_segment, race_entrants[slot].timing.gate_index, pilot.ap_mode,
+          c.steer, c.throttle, c.front_brake, c.clutch, bike->gear, bike->crash_count);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -332,7 +358,10 @@ int main(int argc, char** argv) {
     }
   } else {
     const int32_t limit = int32_t(o.seconds * TICKS_PER_SECOND);
-    for (; steps < limit && !race.results_final; steps++) session_step();
+    for (; steps < limit && !race.results_final; steps++) {
+      session_step();
+      if (o.trace >= 0 && o.trace < SLOT_COUNT && sim_tick % 32 == 0) trace_robot(o.trace);
+    }
   }
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
   if (o.record) {
