@@ -465,6 +465,21 @@ bool lines_write(VfsFile* file) {
   return vfs_flush(file) == 0 && ok;
 }
 
+namespace {
+
+// A recorded point lies on some track and moves at a bike's speed; a value beyond this (ft,
+// ft/s, rad) comes from a corrupt file and would overflow the pilot's path arithmetic.
+constexpr float LINE_VALUE_MAX = 1e6f;
+
+bool plausible(const LinePoint& p) {
+  for (float v : {p.x, p.y, p.z, p.speed, p.roll}) {
+    if (!(std::fabs(v) <= LINE_VALUE_MAX)) return false;  // NaN fails too
+  }
+  return true;
+}
+
+}  // namespace
+
 bool lines_read(VfsFile* file) {
   lines_clear();
   const int32_t rows = lines_row_count();
@@ -490,8 +505,7 @@ bool lines_read(VfsFile* file) {
       for (int32_t i = 0; i < v[0] && whole; ++i) {
         LinePoint p;
         whole = vfs_scanf(file, " [ %f %f %f ] %f %f ", &p.x, &p.y, &p.z, &p.speed, &p.roll) == 5 &&
-                std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z) && std::isfinite(p.speed) &&
-                std::isfinite(p.roll);
+                plausible(p);
         if (whole) points.push_back(p);
       }
       if (!whole) break;  // a short line is dropped and ends its row

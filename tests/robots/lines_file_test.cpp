@@ -133,6 +133,7 @@ TEST_F(LinesFileTest, CorruptLinesAreDropped) {
       {"text in a point", "ct03 12\n2\n" + good + "3 1 2 0 1 1 0 0 0\n[1 2 x] 3 4\n", {1, 0}},
       {"number too large for a float",
        "ct03 12\n1\n1 1 2 0 1 1 0 0 0\n[1" + std::string(60, '0') + " 0 0] 1 1\n1\n" + good, {0, 1}},
+      {"point far off any track", "ct03 12\n1\n1 1 2 0 1 1 0 0 0\n[1e30 0 0] 1 1\n1\n" + good, {0, 1}},
       {"more lines than slots", many, {LINE_SLOTS, 1}},
       {"row count of a negative number", "ct03 12\n-3\n1\n" + good, {0, 1}},
   };
