@@ -56,7 +56,8 @@ float s8_value(unsigned q, float lo, float hi) {
 
 // An erosion vector component in the high 6 bits, two bits of the sample count below. The
 // component is cut to its 64th (never rounded up into the next bucket), so the byte holds the
-// same bucket the decoder reads back.
+// same bucket the decoder reads back. Merging the bucket with the rounded 8-bit value would set
+// bits of both where they differ (t just above 3/4: 0.5 would read back as 0.97).
 uint8_t e8(float e, unsigned bits) {
   double t = (clamp_to(e, -1, 1) + 1) / 2;
   unsigned q = std::min(unsigned(std::floor(64 * t)), 63u);

@@ -96,6 +96,23 @@ TEST(StrokeBytes, DecodedPointsStayWithinTheirQuantum) {
   }
 }
 
+// Every direction component comes back cut to its 32nd, including those where the rounded 8-bit
+// value and the cut one fall on different sides of a byte boundary (just above 0.5, or 0).
+TEST(StrokeBytes, DirectionComponentsComeBackCutNeverJumped) {
+  constexpr float EXTENT = 256;
+  for (float e : {-1.0f, -0.5f, 0.0f, 0.0001f, 0.25f, 0.5f, 0.5005f, 0.501f, 0.9999f, 1.0f}) {
+    ErodeStroke stroke{};
+    add_point(&stroke, 100, 100, e, -e, 1, EXTENT);
+    uint8_t data[STROKE_DATA_MAX];
+    const std::vector<StrokePoint> back = decode(data, size_t(erode_stroke_encode(&stroke, EXTENT, data)), EXTENT);
+    ASSERT_EQ(back.size(), 1u) << e;
+    const float expected = std::min(std::floor((e + 1) * 32), 63.0f) / 32 - 1;
+    const float expected_z = std::min(std::floor((1 - e) * 32), 63.0f) / 32 - 1;
+    EXPECT_FLOAT_EQ(back[0].ex, expected) << e;
+    EXPECT_FLOAT_EQ(back[0].ez, expected_z) << e;
+  }
+}
+
 TEST(StrokeBytes, ShortUntaggedAndHostileDataYieldOnlyPointsOnTheField) {
   constexpr float EXTENT = 256;
   // A valid header: bounds at the Q16 code for 0 (32768 = 0.0156 ft), point 0 at the middle of
