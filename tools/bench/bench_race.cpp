@@ -7,14 +7,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include <ode/ode.h>
 
 #include "core/constants.h"
+#include "core/command_line.h"
 #include "core/game.h"
 #include "core/session.h"
 #include "core/tick.h"
+#include "files/vfs.h"
 #include "physics/bike.h"
 #include "physics/world.h"
 #include "tools/bench/bench.h"
@@ -41,6 +45,21 @@ double peak_rss_mib() {
 }
 
 ContactRecord contact_records[CONTACT_LOG_CAPACITY];
+
+// Robots ride the racing lines found in the home directory and a reset saves what they learnt
+// there, so figures would follow every earlier run (and every other tool's rides) on this
+// machine. The run gets a fresh home of its own, searched before the game data, and the race
+// count after it; "" when none can be made.
+std::string scratch_home_enter() {
+  char pattern[] = "/tmp/skorvan-bench-XXXXXX";
+  if (!mkdtemp(pattern)) return {};
+  std::vector<std::string> dirs = {pattern};
+  for (int i = 1; vfs_search_dir(i); i++) dirs.push_back(vfs_search_dir(i));
+  std::vector<const char*> names;
+  for (const std::string& dir : dirs) names.push_back(dir.c_str());
+  vfs_set_search_dirs(names.data(), int(names.size()));
+  return pattern;
+}
 
 // The floor: the contacts of one real step made again on every bare world step.
 double floor_us_per_bike_step(int bikes) {
@@ -134,10 +153,21 @@ int bench_race(int argc, char** argv) {
   }
   if (counts.empty()) counts = {1, 10, 40, 160};
   if (!(seconds > 0)) seconds = DEFAULT_SECONDS;
+  const std::string home = scratch_home_enter();
+  if (home.empty()) {
+    perror("skorvan-bench: can't make a scratch home");
+    return 1;
+  }
   headless_prepare("rabbithill");
+  // Without learning every race starts from the data set's lines, so a race gives the same
+  // figures whichever races ran before it.
+  start_options.learn = false;
+  bool ok = true;
   for (int bikes : counts) {
-    if (!run_race(bikes, seconds)) return 1;
+    if (!(ok = run_race(bikes, seconds))) break;
   }
   headless_finish();
-  return 0;
+  std::error_code ignored;
+  std::filesystem::remove_all(home, ignored);
+  return ok ? 0 : 1;
 }
