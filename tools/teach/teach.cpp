@@ -17,11 +17,9 @@
 
 #include <ode/ode.h>
 
-#include "core/command_line.h"
 #include "core/console.h"
 #include "core/game.h"
 #include "core/session.h"
-#include "core/settings.h"
 #include "core/tick.h"
 #include "core/track_load.h"
 #include "files/vfs.h"
@@ -32,8 +30,8 @@
 #include "robots/autopilot.h"
 #include "robots/lines.h"
 #include "tools/data/course.h"
+#include "tools/sim/headless.h"
 #include "track/terrain.h"
-#include "track/track_list.h"
 
 namespace {
 
@@ -239,8 +237,6 @@ int line_count() {
   return lines;
 }
 
-void console_to_stderr(const char* text) { fprintf(stderr, "%s\n", text); }
-
 struct SkillResult {
   std::vector<LapRecord> laps;
   int touchdowns = 0;  // rides that ended because a body part touched the ground
@@ -394,14 +390,7 @@ void print_rows() {
 int main(int argc, char** argv) {
   TeachOptions o;
   if (!parse(argc, argv, &o)) return 1;
-  console_set_display_hook(console_to_stderr);
-  vfs_file_list();
-  track_list_scan();
-  settings_reset();
-  start_options_reset();
-  snprintf(settings.track, sizeof settings.track, "%s", o.track);
-  physics_world_create();
-  game_reset();
+  headless_prepare(o.track);
 
   std::mt19937 random(o.seed);
   CentreLine line;
