@@ -174,6 +174,18 @@ const char* parse_scan_set(const char* format, bool member[256]) {
   return format + 1;
 }
 
+// Copies up to limit characters that accept() takes into out (when out is set); returns how many.
+template <typename Accept>
+int scan_chars(Scan* scan, char* out, int limit, Accept accept) {
+  int count = 0;
+  while (count < limit && peek(scan) >= 0 && accept(peek(scan))) {
+    int c = get(scan);
+    if (out) out[count] = char(c);
+    count++;
+  }
+  return count;
+}
+
 }  // namespace
 
 int vfs_vscanf(VfsFile* file, const char* format, va_list list) {
@@ -251,24 +263,15 @@ int vfs_vscanf(VfsFile* file, const char* format, va_list list) {
       case 's': {
         skip_space(&scan);
         char* out = suppress ? nullptr : va_arg(args, char*);
-        int limit = has_width ? width : VFS_SCAN_WIDTH, count = 0;
-        while (count < limit && peek(&scan) >= 0 && !is_space(peek(&scan))) {
-          int c = get(&scan);
-          if (out) out[count] = char(c);
-          count++;
-        }
+        int count = scan_chars(&scan, out, has_width ? width : VFS_SCAN_WIDTH, [](int c) { return !is_space(c); });
         if (out && count > 0) out[count] = 0;
         ok = count > 0;
         break;
       }
       case 'c': {
         char* out = suppress ? nullptr : va_arg(args, char*);
-        int limit = has_width ? width : 1, count = 0;
-        while (count < limit && peek(&scan) >= 0) {
-          int c = get(&scan);
-          if (out) out[count] = char(c);
-          count++;
-        }
+        int limit = has_width ? width : 1;
+        int count = scan_chars(&scan, out, limit, [](int) { return true; });
         ok = count == limit && count > 0;
         break;
       }
@@ -277,12 +280,7 @@ int vfs_vscanf(VfsFile* file, const char* format, va_list list) {
         format = parse_scan_set(format, member);
         if (!format) return finish(false);
         char* out = suppress ? nullptr : va_arg(args, char*);
-        int limit = has_width ? width : VFS_SCAN_WIDTH, count = 0;
-        while (count < limit && peek(&scan) >= 0 && member[peek(&scan)]) {
-          int c = get(&scan);
-          if (out) out[count] = char(c);
-          count++;
-        }
+        int count = scan_chars(&scan, out, has_width ? width : VFS_SCAN_WIDTH, [&](int c) { return member[c]; });
         if (out && count > 0) out[count] = 0;
         ok = count > 0;
         break;
