@@ -359,35 +359,12 @@ void path_extend(Bike* bike, AutoPilot& pilot) {
   }
 }
 
-// A bike's footprint on the ground: from 4 ft behind to 4 + v ft ahead, 2 ft either side.
-struct Footprint {
-  double x[4], z[4];
-};
-
 Footprint footprint(const dReal* pos, V3 back, double speed) {
-  const double rx = back.z, rz = -back.x;
-  const double lateral[4] = {-2, -2, 2, 2};
-  const double ahead[4] = {4 + speed, -4, -4, 4 + speed};
-  Footprint f;
-  for (int k = 0; k < 4; ++k) {
-    f.x[k] = pos[0] + rx * lateral[k] - back.x * ahead[k];
-    f.z[k] = pos[2] + rz * lateral[k] - back.z * ahead[k];
-  }
-  return f;
+  return autopilot_footprint(pos[0], pos[2], back.x, back.z, speed);
 }
 
-double side(double ax, double az, double bx, double bz, double px, double pz) {
-  return (bx - ax) * (pz - az) - (bz - az) * (px - ax);
-}
-
-bool edges_cross(const Footprint& a, const Footprint& b, int e) {
-  const int n = (e + 1) & 3;
-  const double s1 = side(a.x[e], a.z[e], a.x[n], a.z[n], b.x[e], b.z[e]);
-  const double s2 = side(a.x[e], a.z[e], a.x[n], a.z[n], b.x[n], b.z[n]);
-  const double s3 = side(b.x[e], b.z[e], b.x[n], b.z[n], a.x[e], a.z[e]);
-  const double s4 = side(b.x[e], b.z[e], b.x[n], b.z[n], a.x[n], a.z[n]);
-  return s1 * s2 < 0 && s3 * s4 < 0;
-}
+// Distance from a bike's frame to the farthest corner of its footprint (ft).
+double footprint_radius(double speed) { return std::hypot(FOOTPRINT_REACH + speed, FOOTPRINT_HALF_WIDTH); }
 
 // Direction against a bike's velocity (backwards), (0, 0, 1) at rest.
 V3 back_of(const Bike* bike) {
@@ -441,13 +418,12 @@ const Bike* bike_ahead(const Bike* bike, V3 back, double speed) {
     if (!other || other == bike) continue;
     const dReal* p = dBodyGetPosition(other->bodies[BODY_FRAME]);
     const double dx = p[0] - pos[0], dz = p[2] - pos[2];
-    const double reach = 8 + speed + bike_frame_speed(other);
+    const double other_speed = bike_frame_speed(other);
+    const double reach = footprint_radius(speed) + footprint_radius(other_speed);
     if (dx * dx + dz * dz > reach * reach) continue;  // footprints this far apart never meet
     const V3 other_back = back_of(other);
-    const Footprint f = footprint(p, other_back, bike_frame_speed(other));
-    bool meets = false;
-    for (int e = 0; e < 4 && !meets; ++e) meets = edges_cross(own, f, e);
-    if (!meets) continue;
+    const Footprint f = footprint(p, other_back, other_speed);
+    if (!autopilot_footprints_meet(own, f)) continue;
     if (dx * (back.x + other_back.x) + dz * (back.z + other_back.z) >= 0) continue;
     const double d2 = dx * dx + dz * dz;
     if (!nearest || d2 < nearest_d2) {
@@ -804,4 +780,36 @@ void autopilot_step(Bike* bike) {
   if (hold_without_path(bike, *pilot)) return;
   if (sim_tick < race_start_tick + int32_t(5 / SIM_STEP) && start_sequence(bike, *pilot)) return;
   ride(bike, *pilot);
+}
+
+Footprint autopilot_footprint(double x, double z, double back_x, double back_z, double speed) {
+  const double rx = back_z, rz = -back_x;
+  const double lateral[4] = {-FOOTPRINT_HALF_WIDTH, -FOOTPRINT_HALF_WIDTH, FOOTPRINT_HALF_WIDTH, FOOTPRINT_HALF_WIDTH};
+  const double ahead[4] = {FOOTPRINT_REACH + speed, -FOOTPRINT_REACH, -FOOTPRINT_REACH, FOOTPRINT_REACH + speed};
+  Footprint f;
+  for (int k = 0; k < 4; ++k) {
+    f.x[k] = x + rx * lateral[k] - back_x * ahead[k];
+    f.z[k] = z + rz * lateral[k] - back_z * ahead[k];
+  }
+  return f;
+}
+
+// Separating axes: two rectangles are apart exactly when the corners of both, projected on the
+// normal of some edge of either, fall into intervals that do not overlap. Testing only edges
+// against edges misses a footprint lying inside the other and two footprints in one lane, whose
+// sides are parallel: a robot would never see the bike it rides up to on its own line.
+bool autopilot_footprints_meet(const Footprint& a, const Footprint& b) {
+  for (const Footprint* f : {&a, &b}) {
+    for (int e = 0; e < 2; ++e) {
+      const double nx = f->z[e + 1] - f->z[e], nz = f->x[e] - f->x[e + 1];
+      double lo_a = 1e300, hi_a = -1e300, lo_b = 1e300, hi_b = -1e300;
+      for (int k = 0; k < 4; ++k) {
+        const double pa = a.x[k] * nx + a.z[k] * nz, pb = b.x[k] * nx + b.z[k] * nz;
+        lo_a = std::min(lo_a, pa), hi_a = std::max(hi_a, pa);
+        lo_b = std::min(lo_b, pb), hi_b = std::max(hi_b, pb);
+      }
+      if (hi_a <= lo_b || hi_b <= lo_a) return false;
+    }
+  }
+  return true;
 }

@@ -45,3 +45,17 @@ void autopilot_step(Bike* bike);
 // advance and the normal or recovery controller, both brakes without a path); the lap teacher
 // drives this way. Without may_drag the recovery never drags the bike: only the controls move it.
 void autopilot_drive(Bike* bike, AutoPilot& pilot, bool may_drag);
+
+// The ground a bike is about to cover, which a robot keeps its distance from: a rectangle in
+// x-z, FOOTPRINT_HALF_WIDTH either side of the bike's frame and from FOOTPRINT_REACH behind it
+// to FOOTPRINT_REACH + v ahead along its direction of travel (v its speed in ft/s). Corners in
+// the order left far ahead, left behind, right behind, right far ahead.
+struct Footprint {
+  double x[4], z[4];
+};
+constexpr double FOOTPRINT_HALF_WIDTH = 2;  // ft
+constexpr double FOOTPRINT_REACH = 4;       // ft
+// (back_x, back_z): the horizontal part of the unit vector against the bike's velocity.
+Footprint autopilot_footprint(double x, double z, double back_x, double back_z, double speed);
+// True when the two rectangles overlap; rectangles that only touch along an edge do not.
+bool autopilot_footprints_meet(const Footprint& a, const Footprint& b);

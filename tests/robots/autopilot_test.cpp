@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <ode/ode.h>
 
+#include <cmath>
 #include <string>
 
 #include "core/command_line.h"
@@ -114,3 +115,33 @@ TEST_F(AutoPilotTest, StartSequenceBlipsThenHoldsThenLaunches) {
 }
 
 }  // namespace
+
+// Footprints of two bikes meet when their rectangles overlap, whichever edges cross, and also
+// when no edges cross at all: bikes in one lane (parallel sides) or a short footprint inside a
+// long one. Bikes ride towards -z unless the case turns them; back = (sin a, cos a) for yaw a.
+TEST(FootprintTest, MeetWhenTheRectanglesOverlap) {
+  struct Case {
+    const char* name;
+    double x, z, yaw, speed;  // the other bike; this one stands at the origin
+    double own_speed;
+    bool meet;
+  };
+  const double quarter = 1.5707963267948966;
+  const Case cases[] = {
+      {"same lane, 20 ft ahead", 0, -20, 0, 20, 20, true},
+      {"same lane, 27 ft ahead, footprints overlap by 1 ft", 0, -27, 0, 20, 20, true},
+      {"same lane, 29 ft ahead, 1 ft apart", 0, -29, 0, 20, 20, false},
+      {"slow bike inside a fast bike's footprint", 0.5, -15, 0, 0, 40, true},
+      {"side by side on the gate, 3.25 ft apart", 3.25, 0, 0, 0, 0, true},
+      {"side by side, 4.5 ft apart", 4.5, 0, 0, 0, 0, false},
+      {"crossing from the right", 10, -10, quarter, 15, 15, true},
+      {"20 ft behind, 2 ft short of this bike", 0, 20, 0, 10, 10, false},
+      {"head on", 0, -50, 2 * quarter, 25, 25, true},
+  };
+  for (const Case& c : cases) {
+    const Footprint own = autopilot_footprint(0, 0, 0, 1, c.own_speed);
+    const Footprint other = autopilot_footprint(c.x, c.z, std::sin(c.yaw), std::cos(c.yaw), c.speed);
+    EXPECT_EQ(autopilot_footprints_meet(own, other), c.meet) << c.name;
+    EXPECT_EQ(autopilot_footprints_meet(other, own), c.meet) << c.name << " (other way round)";
+  }
+}
