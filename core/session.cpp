@@ -876,6 +876,7 @@ void session_step() {
   if (session.erosion_rate > 0) erode_ground();
   stage_mark(STAGE_EROSION);
 
+  autopilot_field_forget();  // the bodies moved: robots look at the field afresh
   for (int slot = 0; slot < SLOT_COUNT; slot++) {
     Bike* bike = slot_bike(slot);
     if (!bike) continue;

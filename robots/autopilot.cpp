@@ -407,31 +407,83 @@ double follow_speed(Bike* bike, double v, double s, double radius, V3 back, cons
   return s;
 }
 
+// Every bike's footprint for this step, sorted by x so a robot looks only at the bikes within
+// reach. Bodies do not move while the robots of a step ride, so it is built once per step.
+struct FieldBike {
+  const Bike* bike;
+  int slot;
+  double x, z;
+  V3 back;
+  double speed;
+  Footprint f;
+  double min_x, max_x, min_z, max_z;  // bounds of the footprint
+};
+FieldBike field[SLOT_COUNT];
+double field_xs[SLOT_COUNT];  // field[i].x, for the search
+int field_count = 0;
+double field_max_radius = 0;
+int32_t field_tick = 0;
+bool field_valid = false;
+
+void field_build() {
+  field_count = 0;
+  field_max_radius = 0;
+  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+    const Bike* bike = game.slot_bike[slot];
+    if (!bike) continue;
+    FieldBike& e = field[field_count++];
+    const dReal* p = dBodyGetPosition(bike->bodies[BODY_FRAME]);
+    e.bike = bike;
+    e.slot = slot;
+    e.x = p[0];
+    e.z = p[2];
+    e.back = back_of(bike);
+    e.speed = bike_frame_speed(bike);
+    e.f = footprint(p, e.back, e.speed);
+    e.min_x = *std::min_element(e.f.x, e.f.x + 4), e.max_x = *std::max_element(e.f.x, e.f.x + 4);
+    e.min_z = *std::min_element(e.f.z, e.f.z + 4), e.max_z = *std::max_element(e.f.z, e.f.z + 4);
+    field_max_radius = std::max(field_max_radius, footprint_radius(e.speed));
+  }
+  // Insertion sort: nothing allocated, and the order changes little from step to step.
+  for (int i = 1; i < field_count; ++i) {
+    const FieldBike e = field[i];
+    int j = i;
+    for (; j > 0 && field[j - 1].x > e.x; --j) field[j] = field[j - 1];
+    field[j] = e;
+  }
+  for (int i = 0; i < field_count; ++i) field_xs[i] = field[i].x;
+  field_tick = sim_tick;
+  field_valid = true;
+}
+
 // The nearest other bike ahead whose footprint meets this one's, null when none.
 const Bike* bike_ahead(const Bike* bike, V3 back, double speed) {
+  if (!field_valid || field_tick != sim_tick) field_build();
   const dReal* pos = dBodyGetPosition(bike->bodies[BODY_FRAME]);
   const Footprint own = footprint(pos, back, speed);
-  const Bike* nearest = nullptr;
+  const double own_radius = footprint_radius(speed);
+  const double own_min_x = *std::min_element(own.x, own.x + 4), own_max_x = *std::max_element(own.x, own.x + 4);
+  const double own_min_z = *std::min_element(own.z, own.z + 4), own_max_z = *std::max_element(own.z, own.z + 4);
+  const FieldBike* nearest = nullptr;
   double nearest_d2 = 0;
-  for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-    const Bike* other = game.slot_bike[slot];
-    if (!other || other == bike) continue;
-    const dReal* p = dBodyGetPosition(other->bodies[BODY_FRAME]);
-    const double dx = p[0] - pos[0], dz = p[2] - pos[2];
-    const double other_speed = bike_frame_speed(other);
-    const double reach = footprint_radius(speed) + footprint_radius(other_speed);
-    if (dx * dx + dz * dz > reach * reach) continue;  // footprints this far apart never meet
-    const V3 other_back = back_of(other);
-    const Footprint f = footprint(p, other_back, other_speed);
-    if (!autopilot_footprints_meet(own, f)) continue;
-    if (dx * (back.x + other_back.x) + dz * (back.z + other_back.z) >= 0) continue;
+  const double window = own_radius + field_max_radius;
+  for (int i = int(std::lower_bound(field_xs, field_xs + field_count, pos[0] - window) - field_xs);
+       i < field_count && field_xs[i] <= pos[0] + window; ++i) {
+    const FieldBike& other = field[i];
+    if (other.bike == bike) continue;
+    const double dx = other.x - pos[0], dz = other.z - pos[2];
+    const double reach = own_radius + footprint_radius(other.speed);
     const double d2 = dx * dx + dz * dz;
-    if (!nearest || d2 < nearest_d2) {
-      nearest = other;
-      nearest_d2 = d2;
-    }
+    if (d2 > reach * reach) continue;  // footprints this far apart never meet
+    if (dx * (back.x + other.back.x) + dz * (back.z + other.back.z) >= 0) continue;  // not ahead
+    if (nearest && (d2 > nearest_d2 || (d2 == nearest_d2 && other.slot > nearest->slot))) continue;
+    if (other.max_x <= own_min_x || own_max_x <= other.min_x || other.max_z <= own_min_z || own_max_z <= other.min_z)
+      continue;
+    if (!autopilot_footprints_meet(own, other.f)) continue;
+    nearest = &other;
+    nearest_d2 = d2;
   }
-  return nearest;
+  return nearest ? nearest->bike : nullptr;
 }
 
 // The steering PD towards a steer angle (rad) of the front wheel, with dead bands so small
@@ -770,6 +822,8 @@ void autopilot_drive(Bike* bike, AutoPilot& pilot, bool may_drag) {
   target_advance(bike, pilot);
   if (!hold_without_path(bike, pilot)) ride(bike, pilot);
 }
+
+void autopilot_field_forget() { field_valid = false; }
 
 void autopilot_step(Bike* bike) {
   AutoPilot* pilot = autopilot_of(bike);

@@ -41,6 +41,9 @@ const char* autopilot_personality_name(int personality);
 // The auto pilot of one robot for this step, after the world step and before the bike's
 // post-step: extends its path, runs the start and writes its controls.
 void autopilot_step(Bike* bike);
+// Robots share one view of where every bike is and where it heads, taken at the first robot
+// of a step; a session that frees its bikes drops it.
+void autopilot_field_forget();
 // Rides any bike along the path its owner keeps in `pilot` with the robots' riding aids (target
 // advance and the normal or recovery controller, both brakes without a path); the lap teacher
 // drives this way. Without may_drag the recovery never drags the bike: only the controls move it.

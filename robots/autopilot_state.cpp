@@ -14,6 +14,7 @@ AutoPilot* autopilot_of(const Bike* bike) {
 }
 
 void autopilot_reset(AutoPilot& pilot) {
+  autopilot_field_forget();
   pilot.personality = 0;
   pilot.path.clear();
   pilot.path_target = 0;
