@@ -140,19 +140,24 @@ void object_contacts(Bike* bike) {
     std::fill(statue_stamps.begin(), statue_stamps.end(), 0);
     stamp_now = 1;
   }
+  const double reach = bike_reach(bike);
   for (int r = r0; r <= r1; r++) {
     for (int c = c0; c <= c1; c++) {
       for (int32_t i : track_objects.statue_buckets[r][c]) {
         if (statue_stamps[size_t(i)] == stamp_now) continue;
         statue_stamps[size_t(i)] = stamp_now;
         const Statue& statue = track_objects.statues[size_t(i)];
+        const Shape* shape = static_cast<const Shape*>(statue.shape);
+        if (!shape) continue;
         const dReal position[3] = {statue.x, statue.y, statue.z};
+        // Most statues of the cells are beyond the whole bike's reach: one distance test
+        // instead of one per part.
+        if (bike_out_of_reach(bike, reach, position, shape->bounding_radius)) continue;
         dMatrix3 rotation;
         statue_rotation(statue, rotation);
-        int touched = part_object_collision(bike, static_cast<const Shape*>(statue.shape), nullptr, position,
-                                            rotation, SPHERE_JOINT, false);
+        if (!part_object_collision(bike, shape, nullptr, position, rotation, SPHERE_JOINT, false)) continue;
         const int piece = gate_piece_of_statue(i);
-        if (touched && piece >= 0) session.pieces[piece].last_contact = sim_tick;
+        if (piece >= 0) session.pieces[piece].last_contact = sim_tick;
       }
     }
   }
@@ -160,15 +165,17 @@ void object_contacts(Bike* bike) {
 
 // A replayed bike only touches the gate: the touch stops the piece.
 void gate_touch(Bike* bike) {
+  const double reach = bike_reach(bike);
   for (int k = 0; k < session.piece_count; k++) {
     GatePiece& piece = session.pieces[k];
     const Statue& statue = track_objects.statues[size_t(piece.statue)];
-    if (!statue.shape) continue;
+    const Shape* shape = static_cast<const Shape*>(statue.shape);
+    if (!shape) continue;
     const dReal position[3] = {statue.x, statue.y, statue.z};
+    if (bike_out_of_reach(bike, reach, position, shape->bounding_radius)) continue;
     dMatrix3 rotation;
     statue_rotation(statue, rotation);
-    if (part_object_collision(bike, static_cast<const Shape*>(statue.shape), nullptr, position, rotation,
-                              SPHERE_REPORT, true))
+    if (part_object_collision(bike, shape, nullptr, position, rotation, SPHERE_REPORT, true))
       piece.last_contact = sim_tick;
   }
 }

@@ -118,7 +118,7 @@ void lower_negative_counter(Bike* bike, float at_most) {
 }
 
 // The bike's reach from its frame position: every body with its shape or tyre.
-double bike_reach(const Bike* bike, Vec3d frame) {
+double reach_from(const Bike* bike, Vec3d frame) {
   double reach = 0;
   for (int i = 0; i < BODY_COUNT; i++) {
     double part = bike->shapes[i] ? bike->shapes[i]->bounding_radius : 0;
@@ -130,6 +130,18 @@ double bike_reach(const Bike* bike, Vec3d frame) {
 }
 
 }  // namespace
+
+double bike_reach(const Bike* bike) {
+  return reach_from(bike, to_vec(dBodyGetPosition(bike->bodies[BODY_FRAME])));
+}
+
+bool bike_out_of_reach(const Bike* bike, double reach, const dReal* position, double bound) {
+  const Vec3d d = to_vec(position) - to_vec(dBodyGetPosition(bike->bodies[BODY_FRAME]));
+  // The parts compare against float sums of their radii: a relative margin well above float
+  // rounding keeps every part that could pass its own test.
+  const double apart = (reach + bound) * (1 + 1e-6) + 1e-6;
+  return dot(d, d) >= apart * apart;
+}
 
 float arcade_friction_factor(float roll) {
   return 1 - 0.375f * std::min(1.0f, 4 * std::fabs(roll) / float(PI));
@@ -504,8 +516,7 @@ int bike_pair_collision(Bike* a, Bike* b, int mode, double reach_a, double reach
 }  // namespace
 
 int bike_bike_collision(Bike* a, Bike* b, int mode) {
-  return bike_pair_collision(a, b, mode, bike_reach(a, to_vec(dBodyGetPosition(a->bodies[BODY_FRAME]))),
-                             bike_reach(b, to_vec(dBodyGetPosition(b->bodies[BODY_FRAME]))));
+  return bike_pair_collision(a, b, mode, bike_reach(a), bike_reach(b));
 }
 
 namespace {
@@ -544,7 +555,7 @@ void bike_list_collisions(Bike* const* list, int count, int mode) {
   double widest = 0;
   for (int i = 0; i < count; i++) {
     const dReal* p = dBodyGetPosition(list[i]->bodies[BODY_FRAME]);
-    list_reach[i] = bike_reach(list[i], to_vec(p));
+    list_reach[i] = reach_from(list[i], to_vec(p));
     list_unsorted[i] = !(std::isfinite(p[axis]) && std::isfinite(list_reach[i]));
     if (list_unsorted[i]) continue;
     sweep[sorted++] = {p[axis], list_reach[i], i};

@@ -96,6 +96,12 @@ int part_object_collision(Bike* bike, const Shape* shape, dBodyID object_body, c
 // Bike a (the faster) against bike b; mode 0 offline, 1 online against a replayed b (only a's
 // front end pushes). Returns the mask of b's parts that touched.
 int bike_bike_collision(Bike* a, Bike* b, int mode);
+// How far any part of the bike (shape or tyre) reaches from its frame body's position (ft).
+double bike_reach(const Bike* bike);
+// True when a foreign shape with bounding radius `bound` at `position` lies beyond the reach
+// of every part of the bike, so part_object_collision would find nothing; reach is
+// bike_reach(bike). The margin covers the rounding of the parts' own tests.
+bool bike_out_of_reach(const Bike* bike, double reach, const dReal* position, double bound);
 // bike_bike_collision for every pair i < j of a list (at most SLOT_COUNT bikes, sorted by
 // descending frame speed), in that order, with list[i] as the faster bike. Pairs whose frames
 // are farther apart along x or z than their reaches are left out by a sweep first: the result

@@ -2,12 +2,14 @@
 // side they rest on their shape spheres; two bikes that meet push each other apart.
 #include <cmath>
 #include <cstdarg>
+#include <random>
 
 #include <gtest/gtest.h>
 
 #include "core/tick.h"
 #include "physics/bike.h"
 #include "physics/contact.h"
+#include "physics/shape.h"
 #include "physics/world.h"
 #include "tests/physics/rig.h"
 #include "track/terrain.h"
@@ -305,6 +307,47 @@ TEST_F(DropTest, BikeAgainstItselfTouchesNothing) {
   Bike* bike = make_bike(0, 0, at);
   EXPECT_EQ(bike_bike_collision(bike, bike, 0), 0);
   EXPECT_EQ(dBodyGetNumJoints(bike->bodies[BODY_FRAME]), 3);  // steering, swing arm, rider
+}
+
+// A foreign shape that the bike's reach says is out of reach touches no part of it. The shape
+// is put around the bike's frame at about the reach, or just within or beyond touching
+// distance of one part, of a bike turned any way.
+TEST_F(DropTest, NothingOutOfTheBikesReachTouchesIt) {
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<double> unit(0, 1);
+  std::normal_distribution<double> normal;
+  const ShapeSphere spheres[2] = {{{0, 0.3f, 0}, 0.4f, 1, {}}, {{0.5f, -0.2f, 0.1f}, 0.25f, 1, {}}};
+  Shape* foreign = shape_make(spheres, 2);
+  const float at[3] = {31, 2, 30};
+  Bike* bike = make_bike(0, 1.1f, at);
+  int out = 0, touched = 0;
+  for (int n = 0; n < 3000; n++) {
+    dQuaternion q = {normal(rng), normal(rng), normal(rng), normal(rng)};
+    dNormalize4(q);
+    dMatrix3 rotation;
+    dQtoR(q, rotation);
+    dVector3 d = {normal(rng), normal(rng), normal(rng)};
+    dNormalize3(d);
+    const double reach = bike_reach(bike);
+    const int part = int(rng() % BODY_COUNT);
+    double part_reach = bike->shapes[part] ? bike->shapes[part]->bounding_radius : 0;
+    if (part == BODY_FRONT_WHEEL) part_reach = std::max(part_reach, double(bike->front.ring_radius + bike->front.tread_radius));
+    if (part == BODY_REAR_WHEEL) part_reach = std::max(part_reach, double(bike->rear.ring_radius + bike->rear.tread_radius));
+    const bool around_frame = n % 2 == 0;
+    const dReal* from = dBodyGetPosition(bike->bodies[around_frame ? int(BODY_FRAME) : part]);
+    const double distance = ((around_frame ? reach : part_reach) + foreign->bounding_radius) * (0.9 + 0.15 * unit(rng));
+    const dReal position[3] = {from[0] + d[0] * distance, from[1] + d[1] * distance, from[2] + d[2] * distance};
+    const bool beyond = bike_out_of_reach(bike, reach, position, foreign->bounding_radius);
+    const int mask = part_object_collision(bike, foreign, nullptr, position, rotation, SPHERE_REPORT, true);
+    if (beyond) {
+      out++;
+      EXPECT_EQ(mask, 0) << "placement " << n;
+    }
+    touched += mask != 0;
+  }
+  EXPECT_GT(out, 300);
+  EXPECT_GT(touched, 300);
+  shape_free(foreign);
 }
 
 }  // namespace
