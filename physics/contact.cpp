@@ -19,6 +19,8 @@ namespace {
 constexpr double PI = 3.14159265358979323846;
 // Farther out than this (ft) the ground is not tested: cell indices must stay in int range.
 constexpr double GROUND_REACH = 1e7;
+// Margin (ft) of the exact bounds that skip ground tests, against the rounding of the tests.
+constexpr double CULL_MARGIN = 1e-5;
 
 Vec3d to_vec(const dReal* v) { return {v[0], v[1], v[2]}; }
 
@@ -37,47 +39,160 @@ double ground_height(const Terrain* t, int col, int row) {
   return t->heights[size_t(row) * size_t(t->grid_size) + size_t(col)];
 }
 
-// The two triangles of cell (i, j); the diagonal alternates like a chess board. False for a
-// triangle that could not be prepared (never for a field with positive spacing).
-void cell_triangles(const Terrain* t, int i, int j, GroundTriangle out[2], bool ok[2]) {
+// The corners of cell (i, j), indexed 0 (i, j), 1 (i+1, j), 2 (i, j+1), 3 (i+1, j+1).
+struct CellCorners {
+  Vec3d c[4];
+  double top;  // the highest of their heights
+};
+CellCorners cell_corners(const Terrain* t, int i, int j) {
   const double g = t->spacing;
   auto corner = [&](int c, int r) { return Vec3d{c * g, ground_height(t, c, r), r * g}; };
-  Vec3d c00 = corner(i, j), c10 = corner(i + 1, j), c01 = corner(i, j + 1), c11 = corner(i + 1, j + 1);
-  if (((i + j) & 1) == 0) {
-    out[0] = {{c00, c10, c11}, {}};
-    out[1] = {{c00, c01, c11}, {}};
-  } else {
-    out[0] = {{c00, c10, c01}, {}};
-    out[1] = {{c11, c01, c10}, {}};
+  CellCorners out = {{corner(i, j), corner(i + 1, j), corner(i, j + 1), corner(i + 1, j + 1)}, 0};
+  out.top = std::max(std::max(out.c[0].y, out.c[1].y), std::max(out.c[2].y, out.c[3].y));
+  return out;
+}
+
+// Corners of the two triangles of cell (i, j); the diagonal alternates like a chess board.
+constexpr int TRIANGLE_CORNERS[2][2][3] = {{{0, 1, 3}, {0, 2, 3}}, {{0, 1, 2}, {3, 2, 1}}};
+const int* triangle_corners(int i, int j, int k) { return TRIANGLE_CORNERS[(i + j) & 1][k]; }
+
+// Triangle k of a cell; false when it could not be prepared (never for a positive spacing).
+bool cell_triangle(const CellCorners& corners, const int* index, GroundTriangle* out) {
+  *out = {{corners.c[index[0]], corners.c[index[1]], corners.c[index[2]]}, {}};
+  return ground_triangle_prepare(out);
+}
+
+// The cells overlapping the square [x - reach, x + reach] x [z - reach, z + reach]; false when
+// the centre is too far out or not a number.
+struct CellRange {
+  int i0, i1, j0, j1;
+};
+bool cell_range(const Terrain* t, Vec3d centre, double reach, CellRange* out) {
+  if (!(std::fabs(centre.x) < GROUND_REACH && std::fabs(centre.z) < GROUND_REACH && std::isfinite(centre.y))) {
+    return false;
   }
-  ok[0] = ground_triangle_prepare(&out[0]);
-  ok[1] = ground_triangle_prepare(&out[1]);
+  const double g = t->spacing;
+  *out = {int(std::floor((centre.x - reach) / g)), int(std::ceil((centre.x + reach) / g)) - 1,
+          int(std::floor((centre.z - reach) / g)), int(std::ceil((centre.z + reach) / g)) - 1};
+  return true;
+}
+
+// The highest height sample at the corners of a range of cells.
+double highest_corner(const Terrain* t, const CellRange& r) {
+  const int last = t->grid_size - 1;
+  const int c0 = std::clamp(r.i0, 0, last), c1 = std::clamp(r.i1 + 1, 0, last);
+  const int r0 = std::clamp(r.j0, 0, last), r1 = std::clamp(r.j1 + 1, 0, last);
+  float top = -std::numeric_limits<float>::infinity();
+  for (int row = r0; row <= r1; row++) {
+    const float* line = t->heights + size_t(row) * size_t(t->grid_size);
+    for (int col = c0; col <= c1; col++) top = std::max(top, line[col]);
+  }
+  return top;
 }
 
 // Deepest hit of a test over every cell overlapping the square [x - reach, x + reach] x
-// [z - reach, z + reach]. The test is told the deepest so far, which it only has to beat.
+// [z - reach, z + reach]; the first of equally deep hits in row order wins.
 template <typename Test>
 ContactHit deepest_over_cells(const Terrain* t, Vec3d centre, double reach, Test test) {
   ContactHit best = {-std::numeric_limits<double>::infinity(), {}, {}};
-  if (!(std::fabs(centre.x) < GROUND_REACH && std::fabs(centre.z) < GROUND_REACH && std::isfinite(centre.y))) {
-    return best;
-  }
-  const double g = t->spacing;
-  int i0 = int(std::floor((centre.x - reach) / g)), i1 = int(std::ceil((centre.x + reach) / g)) - 1;
-  int j0 = int(std::floor((centre.z - reach) / g)), j1 = int(std::ceil((centre.z + reach) / g)) - 1;
-  double lowest = centre.y - reach;
-  for (int j = j0; j <= j1; j++) {
-    for (int i = i0; i <= i1; i++) {
+  CellRange r;
+  if (!cell_range(t, centre, reach, &r)) return best;
+  const double lowest = centre.y - reach;
+  for (int j = r.j0; j <= r.j1; j++) {
+    for (int i = r.i0; i <= r.i1; i++) {
+      const CellCorners corners = cell_corners(t, i, j);
       // A cell wholly below the lowest reach of the body cannot touch it.
-      double top = std::max(std::max(ground_height(t, i, j), ground_height(t, i + 1, j)),
-                            std::max(ground_height(t, i, j + 1), ground_height(t, i + 1, j + 1)));
-      if (top < lowest) continue;
-      GroundTriangle triangles[2];
-      bool ok[2];
-      cell_triangles(t, i, j, triangles, ok);
+      if (corners.top < lowest) continue;
       for (int k = 0; k < 2; k++) {
-        if (!ok[k]) continue;
-        ContactHit hit = test(triangles[k], best.depth);
+        GroundTriangle triangle;
+        if (!cell_triangle(corners, triangle_corners(i, j, k), &triangle)) continue;
+        ContactHit hit = test(triangle);
+        if (hit.depth > best.depth) best = hit;
+      }
+    }
+  }
+  return best;
+}
+
+// The wheel's deepest touch of the ground: the same hit, bit for bit, as testing every triangle
+// of deepest_over_cells with the torus test, with far fewer tests. The torus test with a bar
+// (beat) is exact whenever it finds deeper than the bar and never finds deeper than the exact
+// test; so a bar just below the touch of the triangles under the tread circle, tested first,
+// leaves every triangle that can be deepest exact, and the first deepest still wins. Triangles
+// that provably cannot touch deeper than the bar are not even built.
+ContactHit wheel_deepest(const Terrain* t, Vec3d centre, Vec3d axle, double ring, double tread) {
+  const double none = -std::numeric_limits<double>::infinity();
+  ContactHit best = {none, {}, {}};
+  const double reach = ring + tread;
+  CellRange r;
+  if (!cell_range(t, centre, reach, &r)) return best;
+  const double lowest = centre.y - reach;
+  const auto test = [&](const GroundTriangle& triangle, double beat) {
+    return torus_triangle(centre, axle, ring, tread, triangle, beat);
+  };
+
+  // First the cell under the tread circle's lowest point on level ground.
+  int first_i = r.i0 - 1, first_j = r.j0 - 1;
+  ContactHit first_hits[2] = {{none, {}, {}}, {none, {}, {}}};
+  double bar = none;
+  {
+    Vec3d down = axle * axle.y - Vec3d{0, 1, 0};
+    const double down_length = length(down);
+    const Vec3d low = down_length > 1e-9 ? centre + down * (ring / down_length) : centre;
+    const double g = t->spacing;
+    const double ci = std::floor(low.x / g), cj = std::floor(low.z / g);
+    if (ci >= r.i0 && ci <= r.i1 && cj >= r.j0 && cj <= r.j1) {
+      first_i = int(ci);
+      first_j = int(cj);
+      const CellCorners corners = cell_corners(t, first_i, first_j);
+      // The triangle under the point goes first: it usually holds the touch, and the bar it
+      // sets spares the other one's edge searches.
+      const double fx = low.x / g - ci, fz = low.z / g - cj;
+      const bool second_first = ((first_i + first_j) & 1) == 0 ? fz > fx : fx + fz > 1;
+      for (int n = 0; n < 2 && !(corners.top < lowest); n++) {
+        const int k = n ^ int(second_first);
+        GroundTriangle triangle;
+        if (!cell_triangle(corners, triangle_corners(first_i, first_j, k), &triangle)) continue;
+        first_hits[k] = test(triangle, bar);
+        if (first_hits[k].depth > 0) bar = std::max(bar, first_hits[k].depth * (1 - 1e-6));
+      }
+    }
+  }
+
+  // Ground whose highest point is this low lies below the whole tread circle (a leaning wheel's
+  // circle reaches down less than its ring radius): no triangle's plane there can have the
+  // circle's lowest point under it, and the tyre reaches down to lowest_tyre.
+  const double circle_low = centre.y - ring * std::sqrt(std::max(0.0, 1 - axle.y * axle.y));
+  const double below_circle = circle_low - CULL_MARGIN;
+  const double lowest_tyre = circle_low - tread;
+  const double slab = tread + CULL_MARGIN;
+  for (int j = r.j0; j <= r.j1; j++) {
+    for (int i = r.i0; i <= r.i1; i++) {
+      const CellCorners corners = cell_corners(t, i, j);
+      if (corners.top < lowest) continue;
+      if (i == first_i && j == first_j) {
+        for (const ContactHit& hit : first_hits) {
+          if (hit.depth > best.depth) best = hit;
+        }
+        continue;
+      }
+      double side[4];  // offsets of the corners along the axle
+      for (int c = 0; c < 4; c++) side[c] = dot(corners.c[c] - centre, axle);
+      for (int k = 0; k < 2; k++) {
+        const int* index = triangle_corners(i, j, k);
+        const double beat = std::max(best.depth, bar);
+        const double top = std::max(std::max(corners.c[index[0]].y, corners.c[index[1]].y), corners.c[index[2]].y);
+        if (top <= below_circle) {
+          // Below the circle, a triangle wholly beside the tyre's slab (|offset| <= tread along
+          // the axle) cannot touch it, and none goes deeper than its top above the tyre's
+          // lowest point.
+          const double s0 = side[index[0]], s1 = side[index[1]], s2 = side[index[2]];
+          if ((s0 > slab && s1 > slab && s2 > slab) || (s0 < -slab && s1 < -slab && s2 < -slab)) continue;
+          if (top - lowest_tyre + CULL_MARGIN < beat) continue;
+        }
+        GroundTriangle triangle;
+        if (!cell_triangle(corners, index, &triangle)) continue;
+        ContactHit hit = test(triangle, beat);
         if (hit.depth > best.depth) best = hit;
       }
     }
@@ -207,9 +322,7 @@ bool wheel_ground_search(const Terrain* terrain, WheelState* wheel, ContactHit* 
   const double tread = wheel->tread_radius;
   const Vec3d centre = to_vec(dBodyGetPosition(wheel->body));
   const Vec3d axle = body_axis_x(wheel->body);
-  ContactHit hit = deepest_over_cells(terrain, centre, ring + tread, [&](const GroundTriangle& triangle, double beat) {
-    return torus_triangle(centre, axle, ring, tread, triangle, beat);
-  });
+  ContactHit hit = wheel_deepest(terrain, centre, axle, ring, tread);
   if (!(hit.depth > 0)) {
     clear_contact(wheel);
     return false;
@@ -268,12 +381,23 @@ bool wheel_ground_contact(const Terrain* terrain, WheelState* wheel, float frict
 bool shape_ground_contacts(const Shape* shape, dBodyID body, const dReal* position, const dReal* rotation,
                            const Terrain* terrain) {
   if (!shape) return false;
+  // Every sphere lies within the bounding sphere around the body's position: when no cell
+  // under that reaches up to its lowest point, no sphere's search would test a triangle.
+  const Vec3d body_position = to_vec(position);
+  const double bound = shape->bounding_radius * (1 + 1e-6) + CULL_MARGIN;
+  CellRange range;
+  const double highest = cell_range(terrain, body_position, bound, &range)
+                             ? highest_corner(terrain, range)
+                             : std::numeric_limits<double>::infinity();
+  if (highest < body_position.y - bound) return false;
+  // A sphere whose lowest point is above all of that ground tests no triangle either.
   bool touched = false;
   for (int s = 0; s < shape->sphere_count; s++) {
     const ShapeSphere& sphere = shape->spheres[s];
     const Vec3d centre = world_point(position, rotation, sphere.centre);
     const double radius = sphere.radius;
-    ContactHit hit = deepest_over_cells(terrain, centre, radius, [&](const GroundTriangle& triangle, double) {
+    if (highest < centre.y - radius - CULL_MARGIN) continue;
+    ContactHit hit = deepest_over_cells(terrain, centre, radius, [&](const GroundTriangle& triangle) {
       return sphere_triangle(centre, radius, triangle);
     });
     if (!(hit.depth > 0)) continue;

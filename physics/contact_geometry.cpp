@@ -50,17 +50,28 @@ ContactHit feature_hit(double radius, Vec3d from, Vec3d to, double distance, Vec
   return {radius - distance, from, normal};
 }
 
-// A lower bound on the distance between the circle and the segment a-b, from the segment's
-// nearest and farthest distances to the centre (every circle point is ring away from it), its
-// offsets along the axle, and the plane distance of the circle's lowest point (the segment
-// lies in the plane, the whole circle is at least that far above it).
+// A lower bound on the distance between the circle and the segment a-b. A point q of the
+// segment lies h from the circle's plane along the axle and rho from the centre within that
+// plane, so sqrt(h² + (rho - ring)²) from the circle: the bound takes the smallest |h| and the
+// smallest |rho - ring| over the segment, each on its own. Every circle point is also ring
+// from the centre (the segment's nearest and farthest distances to the centre bound it), and
+// the whole circle lies at least the plane distance of its lowest point above the segment's
+// plane.
 double edge_circle_lower_bound(Vec3d centre, Vec3d axle, double ring, Vec3d a, Vec3d b, double near_distance,
                                double plane_distance) {
-  double far_distance = std::max(length(a - centre), length(b - centre));
+  const Vec3d da = a - centre, db = b - centre;
+  double far_distance = std::sqrt(std::max(dot(da, da), dot(db, db)));
   double radial = near_distance > ring ? near_distance - ring : (far_distance < ring ? ring - far_distance : 0);
-  double ha = dot(a - centre, axle), hb = dot(b - centre, axle);
+  double ha = dot(da, axle), hb = dot(db, axle);
   double along = (ha > 0) == (hb > 0) ? std::min(std::fabs(ha), std::fabs(hb)) : 0;
-  return std::max(std::max(radial, along), plane_distance);
+  const Vec3d pa = da - axle * ha, pb = db - axle * hb, d = pb - pa;
+  const double d2 = dot(d, d);
+  const double t = d2 > 0 ? std::clamp(-dot(pa, d) / d2, 0.0, 1.0) : 0.0;
+  const double rho_near = length(pa + d * t);
+  const double rho_far = std::sqrt(std::max(dot(pa, pa), dot(pb, pb)));
+  double in_plane = rho_near > ring ? rho_near - ring : (rho_far < ring ? ring - rho_far : 0);
+  double split = std::sqrt(along * along + in_plane * in_plane);
+  return std::max(std::max(radial, split), plane_distance);
 }
 
 }  // namespace
@@ -140,17 +151,23 @@ ContactHit torus_triangle(Vec3d centre, Vec3d axle, double ring, double tread, c
   u = u_len > 1e-9 ? u * (1 / u_len) : any_perpendicular(axle);
   Vec3d low = centre + u * ring;
   double distance = dot(low - t.v[0], n);
-  // The whole tyre is above the plane, so nothing in the plane can touch it.
-  if (distance >= tread) return {NONE, {}, {}};
+  // Only a feature that may come closer to the circle than this can touch the tread and beat
+  // the deepest touch found so far; the others are not searched. The margin covers rounding.
+  const double wanted = std::min(tread, tread - beat) * (1 + 1e-9) + 1e-9;
+  // The whole tyre is above the plane, so nothing in the plane can touch it, or it is too far
+  // above it to go deeper than beat anywhere in it.
+  if (distance >= tread || distance >= wanted) return {NONE, {}, {}};
   if (inside(t, low - n * distance)) return {tread - distance, low - n * tread, n};
 
-  // Only an edge that may come closer to the circle than this can touch the tread and beat
-  // the deepest touch found so far; the others are not searched. The margin covers rounding.
-  const double wanted = std::min(tread, tread - beat) * (1 + 1e-9) + 1e-12;
   ContactHit best = {NONE, {}, {}};
+  double side[3];  // the corners' offsets from the circle's plane along the axle
+  for (int i = 0; i < 3; i++) side[i] = dot(t.v[i] - centre, axle);
   for (int i = 0; i < 3; i++) {
     Vec3d a = t.v[i];
     Vec3d b = t.v[(i + 1) % 3];
+    // An edge wholly on one side of the circle's plane is at least its nearer end's offset away.
+    const double ha = side[i], hb = side[(i + 1) % 3];
+    if ((ha > 0) == (hb > 0) && std::min(std::fabs(ha), std::fabs(hb)) >= wanted) continue;
     // No point of an edge whose nearest point is farther than ring + tread from the centre
     // can reach the tread.
     Vec3d nearest = segment_closest_point(centre, a, b);

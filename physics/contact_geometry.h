@@ -39,9 +39,10 @@ bool ground_triangle_prepare(GroundTriangle* triangle);
 // A tyre: tread circle of radius ring around centre in the plane perpendicular to the unit
 // axle, swept by a cross-section of radius tread. Depth <= 0 when it does not touch.
 // Face case: the lowest point of the tread circle relative to the plane projects inside the
-// triangle; otherwise the closest approach of the tread circle to the three edges. Edges that
-// cannot reach deeper than beat are not searched (a caller keeping the deepest of several
-// triangles passes its deepest so far): the result is then only exact when deeper than beat.
+// triangle; otherwise the closest approach of the tread circle to the three edges. The face
+// and edges that cannot reach deeper than beat are not searched (a caller keeping the deepest
+// of several triangles passes its deepest so far): the result is then only exact when deeper
+// than beat, and never deeper than the exact one.
 ContactHit torus_triangle(Vec3d centre, Vec3d axle, double ring, double tread, const GroundTriangle& triangle,
                           double beat = 0);
 
