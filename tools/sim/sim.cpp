@@ -35,6 +35,7 @@
 #include "robots/autopilot.h"
 #include "robots/lines.h"
 #include "tools/sim/headless.h"
+#include "tools/sim/knock.h"
 
 namespace {
 
@@ -63,6 +64,10 @@ struct SimOptions {
   const char* password = "";
   int trace = -1;  // slot whose robot state is printed every 0.25 s
   bool touches = false;  // print which bikes touch each other, where and why, per second
+  double knock_seconds = -1;  // race time at which slot 0 is knocked sideways; < 0 none
+  double knock_feet = 30;     // how far, positive to the rider's right
+  int sweep_moments = 0;      // knock sweep: moments through the first lap, and seeds
+  int sweep_seeds = 0;
 };
 
 void usage() {
@@ -70,7 +75,8 @@ void usage() {
           "usage: skorvan-sim [--track NAME] [--robots N] [--human] [--laps N] [--minutes M]\n"
           "                   [--seconds S] [--seed N] [--erode RATE] [--practice] [--learn|--nolearn]\n"
           "                   [--skill novice|amateur|expert] [--record FILE | --play FILE] [--debug]\n"
-          "                   [--trace SLOT] [--touches]\n"
+          "                   [--trace SLOT] [--touches] [--knock SECONDS FEET]\n"
+          "       skorvan-sim --knock-sweep MOMENTS SEEDS FEET [--robots N] [--skill S] [--nolearn]\n"
           "       skorvan-sim --connect HOST[:PORT] [--password P] [--track NAME] [--seconds S] [--robot]\n");
 }
 
@@ -134,6 +140,24 @@ bool parse(int argc, char** argv, SimOptions* o) {
       o->trace = atoi(value);
     } else if (!strcmp(a, "--touches")) {
       o->touches = true;
+    } else if (!strcmp(a, "--knock") || !strcmp(a, "--knock-sweep")) {
+      const bool sweep = !strcmp(a, "--knock-sweep");
+      const int n = sweep ? 3 : 2;
+      if (i + n >= argc) {
+        fprintf(stderr, "%s needs %d values\n", a, n);
+        return false;
+      }
+      if (sweep) {
+        o->sweep_moments = atoi(argv[++i]);
+        o->sweep_seeds = atoi(argv[++i]);
+        if (o->sweep_moments < 1 || o->sweep_seeds < 1) {
+          fprintf(stderr, "--knock-sweep needs at least one moment and one seed\n");
+          return false;
+        }
+      } else {
+        o->knock_seconds = atof(argv[++i]);
+      }
+      o->knock_feet = atof(argv[++i]);
     } else if (!strcmp(a, "--human")) {
       o->human = true;
     } else if (!strcmp(a, "--practice")) {
@@ -443,6 +467,93 @@ void touches_end() {
   }
 }
 
+// A race of the options' robots from the seed; false when the track does not load.
+bool start_race(const SimOptions& o, unsigned seed) {
+  int lineup[SLOT_COUNT] = {};
+  for (int i = 0; i < o.robots; i++) lineup[i] = LINEUP_ROBOT;
+  session_set_demo(nullptr);
+  session_set_record_file(nullptr);
+  sim_tick = int32_t(seed);  // the session generator is seeded with the clock
+  return session_reset(lineup, false, false, 0, o.laps, o.skill);
+}
+
+double median_of(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
+}
+
+// Knocks the robot in slot 0 sideways at moments spread over its first lap, to both sides, for
+// several seeds; each knocked ride is compared with the same seed's ride without a knock. Prints
+// one line per knock and a summary: how many came back through their next two gates and
+// completed the lap, and the time the knock cost them.
+int run_knock_sweep(const SimOptions& o) {
+  constexpr double GRACE = 200;  // s beyond the unknocked lap end before a knock counts as lost
+  std::vector<double> gate_times, delays;
+  int knocks = 0, back = 0, lapped = 0, crashes = 0;
+  double worst_gates = 0;
+  printf("seed side  knock(s) gate  two gates(s) unknocked(s)  lap delay(s) crashes\n");
+  for (int seed = 1; seed <= o.sweep_seeds; seed++) {
+    if (!start_race(o, unsigned(seed))) return 1;
+    const int32_t start = race_start_tick;
+    // The unknocked ride: when it passed each gate and ended its first lap.
+    KnockWatch plain;
+    plain.knock_tick = start;
+    plain.feet = 0;
+    const int32_t plain_limit = start + int32_t(1200 * TICKS_PER_SECOND);
+    while (sim_tick < plain_limit && !knock_watch_step(plain)) session_step();
+    if (plain.lap_tick < 0) {
+      printf("seed %d: the unknocked robot did not complete its first lap in 1200 s\n", seed);
+      continue;
+    }
+    const std::vector<int32_t> plain_gates = race_entrants[0].timing.gates;
+    const double lap = (plain.lap_tick - start) * SIM_STEP;
+    for (int k = 0; k < o.sweep_moments; k++) {
+      const double at = 10 + (lap - 20) * (k + 0.5) / o.sweep_moments;
+      for (int side = -1; side <= 1; side += 2) {
+        if (!start_race(o, unsigned(seed))) return 1;
+        KnockWatch w;
+        w.knock_tick = start + int32_t(at * TICKS_PER_SECOND);
+        w.feet = side * o.knock_feet;
+        const int32_t limit = plain.lap_tick + int32_t(GRACE * TICKS_PER_SECOND);
+        while (sim_tick < limit && !knock_watch_step(w)) session_step();
+        knocks++;
+        const int32_t second = w.gates_at_knock + 1;
+        const int32_t plain_second =
+            second < int32_t(plain_gates.size()) ? plain_gates[size_t(second)] : plain.lap_tick;
+        const double plain_gates_s = (plain_second - w.knock_tick) * SIM_STEP;
+        const double gates_s = w.two_gates_tick >= 0 ? (w.two_gates_tick - w.knock_tick) * SIM_STEP : -1;
+        const double delay = (w.lap_tick - plain.lap_tick) * SIM_STEP;
+        const int crashed = game.slot_bike[0]->crash_count - w.crashes_at_knock;
+        crashes += crashed;
+        if (gates_s >= 0) {
+          back++;
+          gate_times.push_back(gates_s);
+          worst_gates = std::max(worst_gates, gates_s);
+        }
+        if (w.lap_tick >= 0) {
+          lapped++;
+          delays.push_back(delay);
+        }
+        char gates_text[32] = "never", delay_text[32] = "never";
+        if (gates_s >= 0) snprintf(gates_text, sizeof gates_text, "%.2f", gates_s);
+        if (w.lap_tick >= 0) snprintf(delay_text, sizeof delay_text, "%.2f", delay);
+        printf("%-4d %-5s %8.2f %4d  %12s %13.2f  %12s %7d\n", seed, side < 0 ? "left" : "right", at,
+               w.gates_at_knock, gates_text, plain_gates_s, delay_text, crashed);
+        fflush(stdout);
+      }
+    }
+  }
+  double delay_sum = 0, worst_delay = 0;
+  for (double d : delays) delay_sum += d, worst_delay = std::max(worst_delay, d);
+  printf("knock sweep %g ft, %d knocks: back through two gates %d (median %.2f s, max %.2f s), lap completed %d "
+         "(delay median %.2f s, max %.2f s, sum %.1f s), %d crashes\n",
+         o.knock_feet, knocks, back, median_of(gate_times), worst_gates, lapped, median_of(delays), worst_delay,
+         delay_sum, crashes);
+  headless_finish();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -454,6 +565,7 @@ int main(int argc, char** argv) {
   start_options.learn = o.learn;
   session.practice = o.practice;
   if (o.connect) return run_connected(o);
+  if (o.sweep_moments > 0) return run_knock_sweep(o);
 
   // Playing a demo, every slot takes the next rider of the demo.
   int lineup[SLOT_COUNT] = {};
@@ -483,6 +595,7 @@ int main(int argc, char** argv) {
 
   const int32_t first_tick = sim_tick;
   int32_t steps = 0;
+  KnockWatch knock;
   const auto wall_start = std::chrono::steady_clock::now();
   if (o.play) {
     // To the demo's end, and on until its last states are more than a second old.
@@ -495,8 +608,11 @@ int main(int argc, char** argv) {
   } else {
     const int32_t limit = int32_t(o.seconds * TICKS_PER_SECOND);
     if (o.touches) touches_begin();
+    knock.knock_tick = race_start_tick + int32_t(o.knock_seconds * TICKS_PER_SECOND);
+    knock.feet = o.knock_feet;
     for (; steps < limit && !race.results_final; steps++) {
       session_step();
+      if (o.knock_seconds >= 0) knock_watch_step(knock);
       if (o.trace >= 0 && o.trace < SLOT_COUNT && sim_tick % 32 == 0) trace_robot(o.trace);
       if (o.touches) touches_after_step();
     }
@@ -517,6 +633,13 @@ int main(int argc, char** argv) {
     printf("recorded '%s': %ld bytes, %.0f bytes per minute\n", o.record, size, minutes > 0 ? size / minutes : 0.0);
   }
 
+  if (knock.knocked) {
+    auto since = [&](int32_t tick) { return tick >= 0 ? (tick - knock.knock_tick) * SIM_STEP : -1.0; };
+    printf("knocked %g ft at %.2f s after %d gates: two more gates after %.2f s, lap completed after %.2f s "
+           "(-1: never), %d crashes since\n",
+           knock.feet, o.knock_seconds, knock.gates_at_knock, since(knock.two_gates_tick), since(knock.lap_tick),
+           game.slot_bike[0] ? game.slot_bike[0]->crash_count - knock.crashes_at_knock : 0);
+  }
   // Classification: the running order (finished riders first by the race's own rules).
   printf("pos slot kind   number bike              pers   laps finished total     crashes x         y         z"
          "         lap times (s)\n");
