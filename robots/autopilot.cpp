@@ -56,6 +56,9 @@ constexpr double STUCK_SECONDS = 3;
 constexpr double DRAG_SECONDS = 19;
 constexpr double JUMP_TARGET_SECONDS = 40;
 constexpr double DRAG_FORCE = 2000;  // lbf the drag pulls the front wheel with
+constexpr double RECOVERY_LEAN_MARGIN = 0.125;  // rad past the recovery's lean limit before it slows
+constexpr double RESTING_ON_FOOT_ROLL = 0.35;   // rad: a slow bike leaning more rests on the foot
+constexpr double RESTING_ON_FOOT_SPEED = 3;     // ft/s, slow enough for the foot to right the bike
 constexpr size_t PATH_RESERVE = 1024;
 
 // Scratch of the line choice, reused so extending a path does not allocate once warm.
@@ -736,7 +739,14 @@ void recovery_controller(Bike* bike, AutoPilot& pilot) {
     } else if (v < 20) {
       limit = ((v - 10) * 0.1 * 0.6666667 + 0.33333334) * 0.5;
     }
-    const double speed = std::fabs(roll) > limit ? 5 : 15;
+    // The lean asked for below is held to the limit, so a bike turning hard towards its target
+    // reaches it routinely: slowing at the limit itself would brake the bike upright every time
+    // it leans as asked and it would never turn. It slows once it leans clearly past it.
+    double speed = std::fabs(roll) > limit + RECOVERY_LEAN_MARGIN ? 5 : 15;
+    // Slower than 10 ft/s a bike leaning this far rests on the rider's foot: counter-steering
+    // cannot lift it at walking pace and the foot only pushes it upright near a standstill, so
+    // at 5 ft/s it would circle on the foot at full lock. Near a standstill it is pushed up.
+    if (v < 10 && std::fabs(roll) > RESTING_ON_FOOT_ROLL) speed = RESTING_ON_FOOT_SPEED;
     dVector3 rel;
     dBodyGetPosRelPoint(frame, target.x, target.y, target.z, rel);
     const double x = rel[0], z = rel[2];

@@ -1,5 +1,6 @@
 // The auto pilot on the default track with its shipped racing lines: personalities by name,
-// standing on both brakes without lines, and the scripted start.
+// standing on both brakes without lines, the scripted start, and finding the way back to the
+// course after being knocked off it.
 #include <gtest/gtest.h>
 #include <ode/ode.h>
 
@@ -19,6 +20,7 @@
 #include "robots/autopilot.h"
 #include "robots/lines.h"
 #include "tests/support/session_fixture.h"
+#include "tools/sim/knock.h"
 
 namespace {
 
@@ -112,6 +114,28 @@ TEST_F(AutoPilotTest, StartSequenceBlipsThenHoldsThenLaunches) {
   run_until(race_start_tick + int32_t(0.5 / SIM_STEP), [] {});
   EXPECT_EQ(bike->controls.front_brake, 0.0f);
   EXPECT_GT(bike->controls.clutch, 0.0f);
+}
+
+// A robot moved 30 ft sideways off its line, to either side, rides back to the course and passes
+// its next two gates. Knocked just after the first gate it turns back hard, slows right down and
+// ends up leaning on the rider's foot at walking pace, from where it has to get going again.
+TEST_F(AutoPilotTest, KnockedOffItsLineRidesBackThroughTheNextGates) {
+  constexpr double KNOCK_AT = 8;  // s after the gate drops
+  constexpr double WITHIN = 40;   // s to pass two more gates
+  for (double feet : {-30.0, 30.0}) {
+    one_robot(1);
+    KnockWatch watch;
+    watch.knock_tick = race_start_tick + int32_t(KNOCK_AT / SIM_STEP);
+    watch.feet = feet;
+    const int32_t limit = watch.knock_tick + int32_t(WITHIN / SIM_STEP);
+    while (sim_tick < limit && watch.two_gates_tick < 0) {
+      session_step();
+      knock_watch_step(watch);
+    }
+    ASSERT_TRUE(watch.knocked);
+    EXPECT_GE(watch.two_gates_tick, 0) << feet << " ft: still " << gates_passed(race_entrants[0].timing)
+                                       << " gates after " << WITHIN << " s";
+  }
 }
 
 }  // namespace
