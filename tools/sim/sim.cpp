@@ -474,6 +474,9 @@ bool start_race(const SimOptions& o, unsigned seed) {
   session_set_demo(nullptr);
   session_set_record_file(nullptr);
   sim_tick = int32_t(seed);  // the session generator is seeded with the clock
+  // A fresh track every time: the line table keeps when each line was last picked, and a run
+  // must ride as it does in a process of its own.
+  session.reload_requested = true;
   return session_reset(lineup, false, false, 0, o.laps, o.skill);
 }
 
