@@ -50,6 +50,11 @@ constexpr double GATE_MERGE = 250;     // ft from the gate to the rider's own li
 constexpr double LOOP_SPEED = 70;      // ft/s top speed on the loop at pace 1
 constexpr int RIDES_PER_LAP = 8;       // rides from the gate allowed per lap asked for
 constexpr double START_SPEED = 50;     // ft/s top speed of the start straight at pace 1
+// After its laps the rider also starts from these other gate places and rides the first
+// START_ROWS segments, so a robot finds a line beginning near its own place on the gate instead
+// of crossing the gate to the one place the laps started from.
+constexpr int GATE_PLACES[] = {5, 10, 15, 20, 25, 30, 35, 39};
+constexpr int32_t START_ROWS = 4;
 
 // One point of the course's centre line.
 struct Centre {
@@ -242,11 +247,13 @@ struct SkillResult {
   int touchdowns = 0;  // rides that ended because a body part touched the ground
 };
 
-// One ride from the gate: until the laps are done or a body part touches the ground (from then
-// on the recording of this rider no longer counts, so the teacher starts over).
-void ride(const TeachOptions& o, const CentreLine& line, int skill, std::mt19937& random, SkillResult& result) {
-  Bike* bike = game.slot_bike[0];
-  AutoPilot& pilot = autopilots[0];
+// One ride from the gate place of `slot`: until the laps are done, or with rows > 0 until that
+// many segments are recorded, or until a body part touches the ground (from then on the
+// recording of this rider no longer counts, so the teacher starts over).
+void ride(const TeachOptions& o, const CentreLine& line, int skill, std::mt19937& random, SkillResult& result,
+          int slot = 0, int32_t rows = 0) {
+  Bike* bike = game.slot_bike[slot];
+  AutoPilot& pilot = autopilots[slot];
   autopilot_reset(pilot);
   pilot.path.reserve(4096);
   pilot.last_progress_tick = sim_tick;
@@ -257,10 +264,11 @@ void ride(const TeachOptions& o, const CentreLine& line, int skill, std::mt19937
   const double gate_offset = (at[0] - first.x) * first.dz - (at[2] - first.z) * first.dx;
   plan_points(line.start, line.step, style, START_SPEED, 0, &gate_offset, pilot.path);
   bool on_loop = false;
-  const RiderTiming& timing_record = race_entrants[0].timing;
+  const RiderTiming& timing_record = race_entrants[slot].timing;
   int32_t laps_done = 0, crashes_before = 0, lines_before = line_count();
   const int32_t limit = race_start_tick + int32_t(o.laps * 600 / SIM_STEP);
   while (int(result.laps.size()) < o.laps && sim_tick < limit) {
+    if (rows > 0 && lines_counted_before(timing_record.gate_index) >= rows) return;
     if (pilot.path_target + 40 >= int32_t(pilot.path.size())) {
       // Keep 30 points behind the target and add the next lap of the loop in a new style.
       if (pilot.path_target > 30) {
@@ -326,6 +334,19 @@ SkillResult teach_skill(const TeachOptions& o, const CentreLine& line, int skill
     if (attempt == 0) lines_clear();  // each skill learns only from this teacher's own rides
     line_table.changed = true;
     ride(o, line, skill, random, result);
+  }
+  // Rides from other gate places, with a generator of their own so the laps above stay as
+  // they are.
+  std::mt19937 start_random(o.seed + 1000u * unsigned(skill + 1));
+  for (int place : GATE_PLACES) {
+    int start_lineup[SLOT_COUNT] = {};
+    start_lineup[place] = LINEUP_PLAYER;
+    sim_tick = int32_t(o.seed + place);
+    if (!session_reset(start_lineup, false, false, 0, o.laps + 1, skill)) break;
+    line_table.changed = true;
+    SkillResult start;
+    ride(o, line, skill, start_random, start, place, START_ROWS);
+    result.touchdowns += start.touchdowns;
   }
   return result;
 }
