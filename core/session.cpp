@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <string>
 
 #include "core/command_line.h"
@@ -305,11 +306,14 @@ void gate_motion() {
         piece.angle = std::max(piece.angle - float(SIM_STEP) * piece.speed, 0.0f);
       }
     }
-    // The upright orientation turned about the piece's own x axis.
+    // The upright orientation turned about the piece's own x axis; a piece at rest keeps the
+    // orientation it was given.
+    Statue& statue = track_objects.statues[size_t(piece.statue)];
+    const bool unchanged = std::memcmp(piece.shown, statue.orientation, sizeof piece.shown) == 0;
+    if (piece.angle == piece.shown_angle && unchanged) continue;
     const double t = piece.angle * GATE_TILT;
     const float c = float(std::cos(t)), s = float(std::sin(t));
     const float tilt[9] = {1, 0, 0, 0, c, s, 0, -s, c};
-    Statue& statue = track_objects.statues[size_t(piece.statue)];
     for (int row = 0; row < 3; row++) {
       for (int col = 0; col < 3; col++) {
         float sum = 0;
@@ -317,6 +321,8 @@ void gate_motion() {
         statue.orientation[row * 3 + col] = sum;
       }
     }
+    piece.shown_angle = piece.angle;
+    std::copy(statue.orientation, statue.orientation + 9, piece.shown);
   }
 }
 
@@ -349,6 +355,7 @@ void gate_pieces_build() {
     piece.angle = 1;
     piece.speed = 0;
     piece.last_contact = -1;
+    piece.shown_angle = std::numeric_limits<float>::quiet_NaN();
   }
 }
 

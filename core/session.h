@@ -33,6 +33,10 @@ struct GatePiece {
   float angle;           // 1 = up, 0 = down
   float speed;           // of the fall, angle units per s
   int32_t last_contact;  // tick a bike last touched it, -1 = never
+  // The angle and orientation last given to the statue: while both still hold, turning it
+  // again would give the same orientation.
+  float shown_angle;
+  float shown[9];
 };
 
 // Ticks before the start from which robots prepare for it.
