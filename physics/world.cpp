@@ -23,7 +23,10 @@ void physics_world_destroy() {
   dCloseODE();
 }
 
+void (*physics_before_step)() = nullptr;
+
 void physics_world_step() {
+  if (physics_before_step) physics_before_step();
   dWorldStep(physics_world, SIM_STEP);
   dJointGroupEmpty(contact_group);
 }

@@ -23,8 +23,8 @@ void physics_world_step();
 // static world). Every contact of the program is made here, so a benchmark can log them.
 dJointID physics_contact_create(const dContact& contact, dBodyID b1, dBodyID b2);
 
-// The contacts made since the log was started, for replaying the same constraint load on bare
-// world steps. Records past the capacity are counted but not kept.
+// The contacts made since the log was started, for tools that count them or look at which
+// bodies touch. Records past the capacity are counted but not kept.
 struct ContactRecord {
   dContact contact;
   dBodyID b1, b2;
@@ -36,6 +36,10 @@ struct ContactLog {
 };
 // Null when nothing is logged (always, outside benchmarks).
 extern ContactLog* physics_contact_log;
+
+// Called just before every world step, with that step's bodies and joints in place; null except
+// in benchmarks that time the bare step on the race's own constraints.
+extern void (*physics_before_step)();
 
 // Soft contact from a spring constant k (lbf/ft) and damper c (lbf·s/ft) at the step h:
 // ERP = h·k / (h·k + c), CFM = 1 / (h·k + c).

@@ -1,8 +1,10 @@
 // Races of 1 to 160 robots from the start gate of the default track: steps per second, the
-// real-time factor, where the step's time goes, and our cost per bike against the floor of
-// the same bodies, joints and contact count stepped by bare world steps.
+// real-time factor, where the step's time goes, and our cost per bike against the floor: the
+// race's own bodies, joints and contacts at one step of every simulated second, stepped again
+// by bare world steps.
 #include <sys/resource.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,14 +24,14 @@
 #include "physics/bike.h"
 #include "physics/world.h"
 #include "tools/bench/bench.h"
+#include "tools/bench/floor.h"
 #include "tools/sim/headless.h"
 
 namespace {
 
 constexpr double DEFAULT_SECONDS = 30;
 constexpr int AFTER_START_TICKS = 2 * TICKS_PER_SECOND;  // the gate has fallen, the field moves
-constexpr int FLOOR_STEPS = 256;
-constexpr int CONTACT_LOG_CAPACITY = SLOT_COUNT * 256;
+constexpr int FLOOR_REPEATS = 8;  // bare steps timed per sample
 
 // CPU time of this thread (s): the machine may be shared.
 double cpu_now() {
@@ -44,7 +46,9 @@ double peak_rss_mib() {
   return double(usage.ru_maxrss) / 1024.0;
 }
 
-ContactRecord contact_records[CONTACT_LOG_CAPACITY];
+// The physics library's messages (a constraint solver that gave up on an island) in the race.
+int solver_messages = 0;
+void count_solver_message(int, const char*, va_list) { solver_messages++; }
 
 // Robots ride the racing lines found in the home directory and a reset saves what they learnt
 // there, so figures would follow every earlier run (and every other tool's rides) on this
@@ -61,24 +65,6 @@ std::string scratch_home_enter() {
   return pattern;
 }
 
-// The floor: the contacts of one real step made again on every bare world step.
-double floor_us_per_bike_step(int bikes) {
-  ContactLog log = {contact_records, CONTACT_LOG_CAPACITY, 0};
-  physics_contact_log = &log;
-  session_step();
-  physics_contact_log = nullptr;
-  const int kept = log.count < log.capacity ? log.count : log.capacity;
-  const double start = cpu_now();
-  for (int s = 0; s < FLOOR_STEPS; s++) {
-    for (int i = 0; i < kept; i++) {
-      dJointID joint = dJointCreateContact(physics_world, contact_group, &contact_records[i].contact);
-      dJointAttach(joint, contact_records[i].b1, contact_records[i].b2);
-    }
-    physics_world_step();
-  }
-  return (cpu_now() - start) / (double(FLOOR_STEPS) * bikes) * 1e6;
-}
-
 bool run_race(int bikes, double seconds) {
   int lineup[SLOT_COUNT] = {};
   for (int i = 0; i < bikes; i++) lineup[i] = LINEUP_ROBOT;
@@ -91,34 +77,48 @@ bool run_race(int bikes, double seconds) {
 
   session_profile = {};
   session_profile.enabled = true;
+  solver_messages = 0;
+  dSetMessageHandler(count_solver_message);
   ContactLog counter = {nullptr, 0, 0};
   physics_contact_log = &counter;
   const int steps = int(seconds * TICKS_PER_SECOND);
+  // The floor is sampled once per simulated second, half-way through it.
+  FloorSamples floor;
+  floor_sampling_start(&floor, TICKS_PER_SECOND, FLOOR_REPEATS);
   // Per simulated second: world step time and bikes touching another bike, so the cost of the
   // field bunched up after the start shows against the spread-out race.
   std::vector<double> world_by_second, touching_by_second;
+  world_by_second.reserve(size_t(seconds) + 1);
+  touching_by_second.reserve(size_t(seconds) + 1);
   double world_before = 0, touching = 0;
   const double start = cpu_now();
   for (int s = 0; s < steps; s++) {
     session_step();
     for (Bike* bike : game.slot_bike) touching += bike && bike->last_bike_contact_tick == sim_tick - 1;
     if ((s + 1) % TICKS_PER_SECOND == 0 || s + 1 == steps) {
+      // The floor samples ran inside the world step stage: their time is not the race's.
+      const double world = session_profile.seconds[STAGE_WORLD_STEP] - floor.own_wall_seconds;
       const int in_second = s % TICKS_PER_SECOND + 1;
-      world_by_second.push_back((session_profile.seconds[STAGE_WORLD_STEP] - world_before) / in_second * 1e6);
+      world_by_second.push_back((world - world_before) / in_second * 1e6);
       touching_by_second.push_back(touching / in_second);
-      world_before = session_profile.seconds[STAGE_WORLD_STEP];
+      world_before = world;
       touching = 0;
     }
   }
-  const double spent = cpu_now() - start;
-  physics_contact_log = nullptr;
+  const double spent = cpu_now() - start - floor.own_cpu_seconds;
+  floor_sampling_stop();
+  session_profile.seconds[STAGE_WORLD_STEP] -= floor.own_wall_seconds;
   session_profile.enabled = false;
+  dSetMessageHandler(nullptr);
+  physics_contact_log = nullptr;
+  const int contacts = counter.count;
 
   const double ours = spent / (double(steps) * bikes) * 1e6;
-  const double floor = floor_us_per_bike_step(bikes);
+  const double floor_us = floor_step_seconds(floor) / bikes * 1e6;
   printf("bikes=%d steps_per_s=%.1f realtime=%.2f us_per_bike_step=%.2f floor_us_per_bike_step=%.2f ratio=%.2f "
          "peak_rss_mib=%.1f\n",
-         bikes, steps / spent, steps * SIM_STEP / spent, ours, floor, ours / floor, peak_rss_mib());
+         bikes, steps / spent, steps * SIM_STEP / spent, ours, floor_us, floor_us > 0 ? ours / floor_us : 0,
+         peak_rss_mib());
   double total = 0;
   for (double s : session_profile.seconds) total += s;
   for (int stage = 0; stage < STAGE_COUNT; stage++) {
@@ -126,7 +126,9 @@ bool run_race(int bikes, double seconds) {
     printf("  stage=%s share=%.1f%% us_per_step=%.1f\n", session_stage_name(stage), 100 * share,
            session_profile.seconds[stage] / steps * 1e6);
   }
-  printf("  contacts_per_bike_step=%.2f\n", double(counter.count) / (double(steps) * bikes));
+  printf("  floor_samples=%d floor_failed=%d solver_messages_race=%d solver_messages_floor=%d\n", floor.samples,
+         floor.failed, solver_messages, floor.solver_messages);
+  printf("  contacts_per_bike_step=%.2f\n", double(contacts) / (double(steps) * bikes));
   printf("  world_step_us_per_step_by_second=");
   for (size_t i = 0; i < world_by_second.size(); i++) printf("%s%.0f", i ? "," : "", world_by_second[i]);
   printf("\n  bikes_touching_by_second=");

@@ -1,0 +1,155 @@
+// Floor samples of a race: a forked copy of the process steps the world's bodies with the step's
+// own joints and contacts, putting the bodies back between repeats, and reports its CPU time.
+#include "tools/bench/floor.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <ctime>
+#include <vector>
+
+#include <ode/ode.h>
+
+#include "core/constants.h"
+#include "core/game.h"
+#include "physics/bike.h"
+#include "physics/world.h"
+
+namespace {
+
+FloorSamples* active = nullptr;
+
+double clock_seconds(clockid_t clock) {
+  timespec t;
+  clock_gettime(clock, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+// What a bare step changes in a body, to put it back between repeats.
+struct BodyState {
+  dBodyID body;
+  dReal position[3], quaternion[4], velocity[3], spin[3], force[3], torque[3];
+};
+
+void copy3(dReal* to, const dReal* from) {
+  for (int k = 0; k < 3; k++) to[k] = from[k];
+}
+
+void save(std::vector<BodyState>& states) {
+  for (Bike* bike : game.slot_bike) {
+    if (!bike) continue;
+    for (dBodyID body : bike->bodies) {
+      BodyState s;
+      s.body = body;
+      copy3(s.position, dBodyGetPosition(body));
+      const dReal* q = dBodyGetQuaternion(body);
+      for (int k = 0; k < 4; k++) s.quaternion[k] = q[k];
+      copy3(s.velocity, dBodyGetLinearVel(body));
+      copy3(s.spin, dBodyGetAngularVel(body));
+      copy3(s.force, dBodyGetForce(body));
+      copy3(s.torque, dBodyGetTorque(body));
+      states.push_back(s);
+    }
+  }
+}
+
+// Within the copy only: setting the quaternion renormalises it, so the last bits may differ.
+void restore(const std::vector<BodyState>& states) {
+  for (const BodyState& s : states) {
+    dBodySetPosition(s.body, s.position[0], s.position[1], s.position[2]);
+    dBodySetQuaternion(s.body, s.quaternion);
+    dBodySetLinearVel(s.body, s.velocity[0], s.velocity[1], s.velocity[2]);
+    dBodySetAngularVel(s.body, s.spin[0], s.spin[1], s.spin[2]);
+    dBodySetForce(s.body, s.force[0], s.force[1], s.force[2]);
+    dBodySetTorque(s.body, s.torque[0], s.torque[1], s.torque[2]);
+  }
+}
+
+struct CopyReport {
+  double step_seconds;
+  int solver_messages;
+};
+
+int copy_messages = 0;
+void count_message(int, const char*, va_list) { copy_messages++; }
+
+// In the copy: one untimed step takes the copy-on-write faults, then `repeats` timed steps, each
+// from the state the race had.
+[[noreturn]] void step_copy(int out, int repeats) {
+  dSetMessageHandler(count_message);
+  std::vector<BodyState> states;
+  save(states);
+  dWorldStep(physics_world, SIM_STEP);
+  double spent = 0;
+  for (int r = 0; r < repeats; r++) {
+    restore(states);
+    const double start = clock_seconds(CLOCK_THREAD_CPUTIME_ID);
+    dWorldStep(physics_world, SIM_STEP);
+    spent += clock_seconds(CLOCK_THREAD_CPUTIME_ID) - start;
+  }
+  const CopyReport report = {spent / repeats, copy_messages};
+  const bool sent = write(out, &report, sizeof report) == ssize_t(sizeof report);
+  _exit(sent ? 0 : 1);
+}
+
+void take_sample(FloorSamples& samples) {
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) {
+    samples.failed++;
+    return;
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    close(pipe_ends[0]);
+    step_copy(pipe_ends[1], samples.repeats);
+  }
+  close(pipe_ends[1]);
+  CopyReport report{};
+  bool received = false;
+  if (child > 0) {
+    received = read(pipe_ends[0], &report, sizeof report) == ssize_t(sizeof report);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  close(pipe_ends[0]);
+  if (!received) {
+    samples.failed++;
+    return;
+  }
+  samples.samples++;
+  samples.step_seconds += report.step_seconds;
+  samples.solver_messages += report.solver_messages;
+}
+
+void before_step() {
+  FloorSamples& samples = *active;
+  const int phase = samples.steps++ % samples.every;
+  if (phase != samples.every / 2) return;
+  const double cpu = clock_seconds(CLOCK_THREAD_CPUTIME_ID);
+  const double wall = clock_seconds(CLOCK_MONOTONIC);
+  take_sample(samples);
+  samples.own_cpu_seconds += clock_seconds(CLOCK_THREAD_CPUTIME_ID) - cpu;
+  samples.own_wall_seconds += clock_seconds(CLOCK_MONOTONIC) - wall;
+}
+
+}  // namespace
+
+void floor_sampling_start(FloorSamples* samples, int every, int repeats) {
+  *samples = {};
+  samples->every = every > 0 ? every : 1;
+  samples->repeats = repeats > 0 ? repeats : 1;
+  active = samples;
+  physics_before_step = before_step;
+}
+
+void floor_sampling_stop() {
+  physics_before_step = nullptr;
+  active = nullptr;
+}
+
+double floor_step_seconds(const FloorSamples& samples) {
+  return samples.samples > 0 ? samples.step_seconds / samples.samples : 0;
+}

@@ -1,0 +1,26 @@
+// The floor of a race: at sample steps, the world's own bodies, joints and contacts of that very
+// step stepped again by bare world steps, in a forked copy of the process so the race never
+// sees them.
+#pragma once
+
+struct FloorSamples {
+  int every;    // world steps between samples
+  int repeats;  // timed bare steps per sample
+  int steps;    // world steps seen since sampling started
+  int samples;  // samples taken
+  int failed;   // samples whose copy could not be made or reported nothing
+  double step_seconds;   // CPU seconds of one bare step, summed over the samples
+  int solver_messages;   // the physics library's messages in the copies
+  // This process's own cost of sampling (making the copy and waiting for it), to take out of
+  // the race's figures: thread CPU seconds and wall seconds.
+  double own_cpu_seconds;
+  double own_wall_seconds;
+};
+
+// Starts sampling every `every` world steps, half-way through each period, with `repeats`
+// timed bare steps per sample; figures go to *samples until floor_sampling_stop.
+void floor_sampling_start(FloorSamples* samples, int every, int repeats);
+void floor_sampling_stop();
+
+// Mean CPU seconds of one bare step over the samples taken; 0 when none.
+double floor_step_seconds(const FloorSamples& samples);
