@@ -3,7 +3,9 @@
 #include "physics/contact.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "core/constants.h"
@@ -654,8 +656,10 @@ struct SweepEntry {
 SweepEntry sweep[SLOT_COUNT];
 double list_reach[SLOT_COUNT];
 bool list_unsorted[SLOT_COUNT];  // a position or reach that is not finite: paired with all
-// Pairs that may touch, as i * SLOT_COUNT + j with i < j, so sorting them restores list order.
-int pair_codes[SLOT_COUNT * (SLOT_COUNT - 1) / 2];
+// Pairs that may touch: bit j of row i (i < j), so reading rows and bits in order gives the
+// pairs in list order.
+constexpr int PAIR_WORDS = (SLOT_COUNT + 63) / 64;
+uint64_t pair_bits[SLOT_COUNT][PAIR_WORDS];
 
 // Farther apart than reach_sum along one axis, with a margin for the rounding of the exact test.
 bool apart(double distance, double reach_sum) { return distance >= reach_sum * (1 + 1e-9) + 1e-9; }
@@ -687,8 +691,17 @@ void bike_list_collisions(Bike* const* list, int count, int mode) {
   }
   std::sort(sweep, sweep + sorted, [](const SweepEntry& a, const SweepEntry& b) { return a.at < b.at; });
 
-  int pairs = 0;
-  auto add = [&](int i, int j) { pair_codes[pairs++] = std::min(i, j) * SLOT_COUNT + std::max(i, j); };
+  for (int i = 0; i < count; i++) std::fill(pair_bits[i], pair_bits[i] + PAIR_WORDS, 0);
+  // A pair is kept unless the frames are beyond the two reaches, the test the pair's collision
+  // starts with, so only pairs it would go on with are visited.
+  auto add = [&](int i, int j) {
+    if (i > j) std::swap(i, j);
+    const Vec3d d = to_vec(dBodyGetPosition(list[i]->bodies[BODY_FRAME])) -
+                    to_vec(dBodyGetPosition(list[j]->bodies[BODY_FRAME]));
+    const double reach = list_reach[i] + list_reach[j];
+    if (dot(d, d) >= reach * reach) return;
+    pair_bits[i][j / 64] |= uint64_t(1) << (j % 64);
+  };
   for (int p = 0; p < sorted; p++) {
     for (int q = p + 1; q < sorted; q++) {
       const double distance = sweep[q].at - sweep[p].at;
@@ -702,9 +715,12 @@ void bike_list_collisions(Bike* const* list, int count, int mode) {
       if (j != i && !(list_unsorted[j] && j < i)) add(i, j);
     }
   }
-  std::sort(pair_codes, pair_codes + pairs);
-  for (int k = 0; k < pairs; k++) {
-    const int i = pair_codes[k] / SLOT_COUNT, j = pair_codes[k] % SLOT_COUNT;
-    bike_pair_collision(list[i], list[j], mode, list_reach[i], list_reach[j]);
+  for (int i = 0; i < count; i++) {
+    for (int w = 0; w < PAIR_WORDS; w++) {
+      for (uint64_t bits = pair_bits[i][w]; bits; bits &= bits - 1) {
+        const int j = w * 64 + std::countr_zero(bits);
+        bike_pair_collision(list[i], list[j], mode, list_reach[i], list_reach[j]);
+      }
+    }
   }
 }
