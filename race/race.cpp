@@ -238,13 +238,32 @@ GateStep race_gate_progress(int32_t slot, float wheel_x, float wheel_z, int32_t 
 }
 
 bool race_order_update(const RaceContext& context) {
-  race.order_count = 0;
-  for (int32_t slot = 0; slot < SLOT_COUNT; ++slot) {
-    const RaceEntrant& e = race_entrants[slot];
-    if (!e.present) continue;
-    race.order[race.order_count++] = RaceOrderEntry{slot, gates_passed(e.timing), last_gate_tick(e.timing)};
+  // It runs whenever a rider passes through a checkpoint, many times a step in a big field, and
+  // between two runs few riders move: the previous order with fresh keys (riders who left
+  // dropped, new ones appended) is put right by an insertion sort in a few moves. The order is
+  // total, so this is the order a full sort gives.
+  bool listed[SLOT_COUNT] = {};
+  int count = 0;
+  auto entry = [](int32_t slot) {
+    const RiderTiming& timing = race_entrants[slot].timing;
+    return RaceOrderEntry{slot, gates_passed(timing), last_gate_tick(timing)};
+  };
+  for (int i = 0; i < race.order_count; ++i) {
+    const int32_t slot = race.order[i].slot;
+    if (slot < 0 || slot >= SLOT_COUNT || listed[slot] || !race_entrants[slot].present) continue;
+    listed[slot] = true;
+    race.order[count++] = entry(slot);
   }
-  std::sort(race.order, race.order + race.order_count, order_before);
+  for (int32_t slot = 0; slot < SLOT_COUNT; ++slot) {
+    if (race_entrants[slot].present && !listed[slot]) race.order[count++] = entry(slot);
+  }
+  race.order_count = count;
+  for (int i = 1; i < count; ++i) {
+    const RaceOrderEntry moving = race.order[i];
+    int j = i;
+    for (; j > 0 && order_before(moving, race.order[j - 1]); --j) race.order[j] = race.order[j - 1];
+    race.order[j] = moving;
+  }
   update_race_length(context.sim_tick);
 
   if (race.results_final) return false;

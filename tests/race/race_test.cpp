@@ -1,6 +1,7 @@
 // Race rules: running order, race length, finishing, penalties, the results file and board.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,58 @@ TEST_F(Race, OrderByGatesThenLastGateTickThenSlot) {
   EXPECT_EQ(race.order[0].tick, 30);
   EXPECT_EQ(race.order[4].tick, 30);
   EXPECT_EQ(race.order[5].tick, 0);
+}
+
+// The order is kept from one update to the next and put right in place; after riders move on,
+// fall back, skip checkpoints, leave and join it must still be the fully sorted order.
+TEST_F(Race, OrderKeptAcrossUpdatesIsTheSortedOrder) {
+  course_set_sequential(3, 3);
+  uint32_t random = 12345;
+  auto next = [&random](uint32_t n) {
+    random = random * 1664525u + 1013904223u;
+    return (random >> 8) % n;
+  };
+  for (int32_t slot = 0; slot < 40; slot += 1 + int32_t(slot % 3 == 0)) add_rider(slot, 0, {});
+  for (int32_t tick = 1; tick <= 400; ++tick) {
+    for (int change = 0; change < 3; ++change) {
+      const int32_t slot = int32_t(next(48));
+      RiderTiming& rider = race_entrants[slot].timing;
+      switch (next(6)) {
+        case 0:  // joins, or leaves
+          if (race_entrants[slot].present) {
+            race_entrants[slot].present = false;
+          } else {
+            add_rider(slot, 0, {});
+          }
+          break;
+        case 1:  // goes back a few checkpoints
+          gate_truncate(rider, std::max(0, rider.gate_index - int32_t(next(3))));
+          break;
+        default:  // on through the next checkpoint, or over it, or through the same one again
+          const int32_t index = rider.gate_index + int32_t(next(3)) - (rider.gate_index > 0 ? 1 : 0);
+          if (rider.gates.size() <= size_t(index)) rider.gates.resize(size_t(index) + 1, -1);
+          rider.gates[size_t(index)] = tick;
+          rider.gate_index = index;
+      }
+    }
+    race_order_update(at(tick));
+    std::vector<RaceOrderEntry> expected;
+    for (int32_t slot = 0; slot < SLOT_COUNT; ++slot) {
+      if (!race_entrants[slot].present) continue;
+      const RiderTiming& rider = race_entrants[slot].timing;
+      int32_t last = 0;
+      for (int32_t i = rider.gate_index - 1; i >= 0 && last == 0; --i) last = std::max(gate_tick(rider, i), 0);
+      expected.push_back({slot, rider.gate_index, last});
+    }
+    std::sort(expected.begin(), expected.end(), [](const RaceOrderEntry& a, const RaceOrderEntry& b) {
+      return a.gates != b.gates ? a.gates > b.gates : a.tick != b.tick ? a.tick < b.tick : a.slot < b.slot;
+    });
+    ASSERT_EQ(race.order_count, int(expected.size())) << "tick " << tick;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      ASSERT_EQ(race.order[i].slot, expected[i].slot) << "tick " << tick << " place " << i;
+      ASSERT_EQ(race.order[i].tick, expected[i].tick) << "tick " << tick << " place " << i;
+    }
+  }
 }
 
 TEST_F(Race, LengthOfLapsOnlyAndTimedRaces) {
