@@ -607,9 +607,7 @@ int bike_pair_collision(Bike* a, Bike* b, int mode, double reach_a, double reach
     if (!shape) continue;
     dBodyID body = a->bodies[part.body];
     // A part whose bounding sphere stays beyond b's reach meets none of b's parts.
-    const Vec3d at = to_vec(dBodyGetPosition(body));
-    const double beyond = (reach_b + shape->bounding_radius) * (1 + 1e-9) + 1e-9;
-    if (dot(at - frame_b, at - frame_b) >= beyond * beyond) continue;
+    if (bike_out_of_reach(b, reach_b, dBodyGetPosition(body), shape->bounding_radius)) continue;
     bool touch_only = part.pushes ? false : mode != 0;
     int touched = part_object_collision(b, shape, body, dBodyGetPosition(body), dBodyGetRotation(body), sphere_mode,
                                         touch_only);
