@@ -12,16 +12,16 @@
 
 namespace {
 
-constexpr int RIDERS = 4;
+constexpr int RIDERS = 2;
 
-// A race of robots from the gate until a second after the drop, then every body's state.
+// A race of robots from the gate until half a second after the drop, then every body's state.
 std::vector<dReal> race_end_state(FloorSamples* samples) {
   int lineup[SLOT_COUNT] = {};
   for (int i = 0; i < RIDERS; i++) lineup[i] = LINEUP_ROBOT;
   sim_tick = 0;  // the same shuffle and start time for both races
   EXPECT_TRUE(session_reset(lineup, false, false, 0, 3, 1));
-  if (samples) floor_sampling_start(samples, 64, 2);
-  while (sim_tick < race_start_tick + TICKS_PER_SECOND) session_step();
+  if (samples) floor_sampling_start(samples, 200, 1);
+  while (sim_tick < race_start_tick + TICKS_PER_SECOND / 2) session_step();
   floor_sampling_stop();
   std::vector<dReal> state;
   for (int slot = 0; slot < RIDERS; slot++) {
@@ -42,7 +42,7 @@ TEST_F(SessionFixture, FloorSamplesLeaveTheRaceAsItWas) {
   const std::vector<dReal> sampled = race_end_state(&samples);
   ASSERT_EQ(plain.size(), sampled.size());
   for (size_t i = 0; i < plain.size(); i++) ASSERT_EQ(plain[i], sampled[i]) << "value " << i;
-  EXPECT_GT(samples.samples, 10);
+  EXPECT_GT(samples.samples, 5);
   EXPECT_EQ(samples.failed, 0);
   EXPECT_EQ(samples.solver_messages, 0);
   EXPECT_GT(floor_step_seconds(samples), 0);
