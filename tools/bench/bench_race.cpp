@@ -65,7 +65,8 @@ std::string scratch_home_enter() {
   return pattern;
 }
 
-bool run_race(int bikes, double seconds) {
+// A race of robots from the gate, run on until the gate has fallen and the field moves.
+bool race_start(int bikes) {
   int lineup[SLOT_COUNT] = {};
   for (int i = 0; i < bikes; i++) lineup[i] = LINEUP_ROBOT;
   sim_tick = 0;  // the same shuffle and start time on every run
@@ -74,7 +75,27 @@ bool run_race(int bikes, double seconds) {
     return false;
   }
   while (sim_tick < race_start_tick + AFTER_START_TICKS) session_step();
+  return true;
+}
 
+// Every body's position, rotation and velocities: two runs of one race must agree bit for bit.
+std::vector<dReal> bodies_state() {
+  std::vector<dReal> state;
+  for (const Bike* bike : game.slot_bike) {
+    if (!bike) continue;
+    for (dBodyID body : bike->bodies) {
+      for (const dReal* v : {dBodyGetPosition(body), dBodyGetLinearVel(body), dBodyGetAngularVel(body)}) {
+        state.insert(state.end(), v, v + 3);
+      }
+      const dReal* q = dBodyGetQuaternion(body);
+      state.insert(state.end(), q, q + 4);
+    }
+  }
+  return state;
+}
+
+bool run_race(int bikes, double seconds) {
+  if (!race_start(bikes)) return false;
   session_profile = {};
   session_profile.enabled = true;
   solver_messages = 0;
@@ -82,9 +103,6 @@ bool run_race(int bikes, double seconds) {
   ContactLog counter = {nullptr, 0, 0};
   physics_contact_log = &counter;
   const int steps = int(seconds * TICKS_PER_SECOND);
-  // The floor is sampled once per simulated second, half-way through it.
-  FloorSamples floor;
-  floor_sampling_start(&floor, TICKS_PER_SECOND, FLOOR_REPEATS);
   // Per simulated second: world step time and bikes touching another bike, so the cost of the
   // field bunched up after the start shows against the spread-out race.
   std::vector<double> world_by_second, touching_by_second;
@@ -96,8 +114,7 @@ bool run_race(int bikes, double seconds) {
     session_step();
     for (Bike* bike : game.slot_bike) touching += bike && bike->last_bike_contact_tick == sim_tick - 1;
     if ((s + 1) % TICKS_PER_SECOND == 0 || s + 1 == steps) {
-      // The floor samples ran inside the world step stage: their time is not the race's.
-      const double world = session_profile.seconds[STAGE_WORLD_STEP] - floor.own_wall_seconds;
+      const double world = session_profile.seconds[STAGE_WORLD_STEP];
       const int in_second = s % TICKS_PER_SECOND + 1;
       world_by_second.push_back((world - world_before) / in_second * 1e6);
       touching_by_second.push_back(touching / in_second);
@@ -105,13 +122,24 @@ bool run_race(int bikes, double seconds) {
       touching = 0;
     }
   }
-  const double spent = cpu_now() - start - floor.own_cpu_seconds;
-  floor_sampling_stop();
-  session_profile.seconds[STAGE_WORLD_STEP] -= floor.own_wall_seconds;
+  const double spent = cpu_now() - start;
   session_profile.enabled = false;
-  dSetMessageHandler(nullptr);
   physics_contact_log = nullptr;
   const int contacts = counter.count;
+  const int race_messages = solver_messages;
+  const std::vector<dReal> raced = bodies_state();
+
+  // The floor: the same race once more, sampled once per simulated second half-way through it.
+  // Each sample forks a copy of the process, after which the race's pages fault on their next
+  // write, so the timed race above runs without samples and this run only checks it is the
+  // same race.
+  if (!race_start(bikes)) return false;
+  FloorSamples floor;
+  floor_sampling_start(&floor, TICKS_PER_SECOND, FLOOR_REPEATS);
+  for (int s = 0; s < steps; s++) session_step();
+  floor_sampling_stop();
+  dSetMessageHandler(nullptr);
+  const bool same_race = bodies_state() == raced;
 
   const double ours = spent / (double(steps) * bikes) * 1e6;
   const double floor_us = floor_step_seconds(floor) / bikes * 1e6;
@@ -126,8 +154,8 @@ bool run_race(int bikes, double seconds) {
     printf("  stage=%s share=%.1f%% us_per_step=%.1f\n", session_stage_name(stage), 100 * share,
            session_profile.seconds[stage] / steps * 1e6);
   }
-  printf("  floor_samples=%d floor_failed=%d solver_messages_race=%d solver_messages_floor=%d\n", floor.samples,
-         floor.failed, solver_messages, floor.solver_messages);
+  printf("  floor_samples=%d floor_failed=%d floor_race_identical=%s solver_messages_race=%d solver_messages_floor=%d\n",
+         floor.samples, floor.failed, same_race ? "yes" : "no", race_messages, floor.solver_messages);
   printf("  contacts_per_bike_step=%.2f\n", double(contacts) / (double(steps) * bikes));
   printf("  world_step_us_per_step_by_second=");
   for (size_t i = 0; i < world_by_second.size(); i++) printf("%s%.0f", i ? "," : "", world_by_second[i]);

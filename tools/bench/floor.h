@@ -11,10 +11,6 @@ struct FloorSamples {
   int failed;   // samples whose copy could not be made or reported nothing
   double step_seconds;   // CPU seconds of one bare step, summed over the samples
   int solver_messages;   // the physics library's messages in the copies
-  // This process's own cost of sampling (making the copy and waiting for it), to take out of
-  // the race's figures: thread CPU seconds and wall seconds.
-  double own_cpu_seconds;
-  double own_wall_seconds;
 };
 
 // Starts sampling every `every` world steps, half-way through each period, with `repeats`
