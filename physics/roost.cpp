@@ -161,31 +161,45 @@ void roost_particle_add(const float position[3], const float velocity[3], const 
 void roost_particles_move(const Terrain* terrain) {
   RoostPool& pool = roost_pool;
   const float dt = float(SIM_STEP);
+  const float fall = ROOST_GRAVITY * dt;
+  // The tint bytes written below may alias anything, so the billboard table is read once here
+  // rather than through the vector on every particle.
+  Billboard* const boards = track_objects.billboards.data();
+  const size_t board_count = track_objects.billboards.size();
   int32_t* link = &pool.active_head;
   while (*link >= 0) {
     const int32_t index = *link;
     RoostParticle& p = pool.particles[index];
     const RoostType& type = *p.type;
-    for (int k = 0; k < 3; k++) {
-      p.position[k] += p.velocity[k] * dt;
-      p.velocity[k] -= p.velocity[k] * (dt * type.drag);
-    }
-    p.velocity[1] -= ROOST_GRAVITY * dt;
-    Billboard* b = particle_billboard(p);
+    const float drag = dt * type.drag;
+    const float vx = p.velocity[0], vy = p.velocity[1], vz = p.velocity[2];
+    const float x = p.position[0] + vx * dt;
+    const float y = p.position[1] + vy * dt;
+    const float z = p.position[2] + vz * dt;
+    p.position[0] = x;
+    p.position[1] = y;
+    p.position[2] = z;
+    p.velocity[0] = vx - vx * drag;
+    const float rising = (vy - vy * drag) - fall;
+    p.velocity[1] = rising;
+    p.velocity[2] = vz - vz * drag;
+    Billboard* b = p.billboard >= 0 && size_t(p.billboard) < board_count ? boards + p.billboard : nullptr;
     if (b) {
-      b->x = p.position[0];
-      b->y = p.position[1];
-      b->z = p.position[2];
+      b->x = x;
+      b->y = y;
+      b->z = z;
       b->height += dt * type.grow;
-      b->r = faded(b->r, type.fade_r);
-      b->g = faded(b->g, type.fade_g);
-      b->b = faded(b->b, type.fade_b);
-      b->a = faded(b->a, type.fade_a);
+      if ((type.fade_r | type.fade_g | type.fade_b | type.fade_a) != 0) {
+        b->r = faded(b->r, type.fade_r);
+        b->g = faded(b->g, type.fade_g);
+        b->b = faded(b->b, type.fade_b);
+        b->a = faded(b->a, type.fade_a);
+      }
     }
     // A particle that is neither rising nor above the ground has landed.
-    const bool landed = p.velocity[1] < 0 && terrain_height_at(terrain, p.position[0], p.position[2]) > p.position[1];
+    const bool landed = rising < 0 && terrain_height_at(terrain, x, z) > y;
     // One that is not a number any more would never land.
-    const bool lost = !std::isfinite(p.position[1]);
+    const bool lost = !std::isfinite(y);
     if (landed || lost) {
       if (b) b->texture = 0;
       *link = p.next;

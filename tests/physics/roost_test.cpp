@@ -3,7 +3,9 @@
 // billboards until the particles land.
 #include "physics/roost.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -193,6 +195,97 @@ TEST_F(RoostTest, PoolNeverHoldsMoreThanItsParticlesAndLandedOnesReturn) {
   EXPECT_EQ(roost_pool.active_count, 0);
   for (int i = 0; i < ROOST_PARTICLE_MAX; i++) ASSERT_EQ(track_objects.billboards[size_t(i)].texture, 0) << i;
   EXPECT_EQ(emit(1000), 10);
+}
+
+// The flight step written plainly, one particle at a time, to hold the pool's loop to.
+struct ReferenceParticle {
+  float position[3], velocity[3], height;
+  int tint[4];
+  bool landed;
+};
+
+void reference_move(ReferenceParticle& q, const RoostType& type, const Terrain* terrain) {
+  const float dt = float(SIM_STEP);
+  for (int k = 0; k < 3; k++) q.position[k] += q.velocity[k] * dt;
+  for (int k = 0; k < 3; k++) q.velocity[k] -= q.velocity[k] * (dt * type.drag);
+  q.velocity[1] -= ROOST_GRAVITY * dt;
+  q.height += dt * type.grow;
+  const uint8_t fades[4] = {type.fade_r, type.fade_g, type.fade_b, type.fade_a};
+  for (int k = 0; k < 4; k++) q.tint[k] = std::clamp(q.tint[k] + int(int8_t(fades[k])), 0, 255);
+  q.landed = q.velocity[1] < 0 && terrain_height_at(terrain, q.position[0], q.position[2]) > q.position[1];
+}
+
+TEST_F(RoostTest, ParticlesFlyAndLandBitForBitAsThePlainStepSays) {
+  // A ramp under the particles, so the landing test reads real heights.
+  const int side = terrain.grid_size;
+  for (int row = 0; row < side; row++) {
+    for (int col = 0; col < side; col++) terrain_set_height(&terrain, col, row, 0.37f * float(col));
+  }
+  struct Case {
+    float drag, grow;
+    uint8_t fade[4];  // signed steps; 0 leaves a byte alone
+    float velocity[3];
+  };
+  const Case cases[] = {
+      {0, 0, {0, 0, 0, 0}, {3.1f, 17.3f, -2.2f}},             // no drag, no fade
+      {0.7f, 1.3f, {3, 0xfd, 0, 0x80}, {-11.7f, 9.9f, 5.5f}},  // fades saturating both ways
+      {2.9f, -0.4f, {0x7f, 0x7f, 0x7f, 0x7f}, {0.3f, -1.1f, 0.7f}},
+  };
+  std::vector<RoostType> types;
+  for (const Case& c : cases) {
+    RoostType type = roost_type_defaults();
+    type.mode = ROOST_DIRT;
+    type.texture = 5;
+    type.size = 0.75f;
+    type.r = 250, type.g = 4, type.b = 128, type.a = 1;
+    type.drag = c.drag, type.grow = c.grow;
+    type.fade_r = c.fade[0], type.fade_g = c.fade[1], type.fade_b = c.fade[2], type.fade_a = c.fade[3];
+    types.push_back(type);
+  }
+  std::vector<ReferenceParticle> expected;
+  for (size_t i = 0; i < types.size(); i++) {
+    const float position[3] = {20.5f + 3 * float(i), 0.37f * (20.5f + 3 * float(i)) + 0.5f, 30.25f};
+    roost_particle_add(position, cases[i].velocity, &types[i]);
+    ReferenceParticle q{};
+    for (int k = 0; k < 3; k++) q.position[k] = position[k], q.velocity[k] = cases[i].velocity[k];
+    q.height = types[i].size;
+    q.tint[0] = types[i].r, q.tint[1] = types[i].g, q.tint[2] = types[i].b, q.tint[3] = types[i].a;
+    expected.push_back(q);
+  }
+  // Newest at the head: particle i of the cases is the one added i-th.
+  std::vector<int32_t> index(types.size());
+  int32_t at = roost_pool.active_head;
+  for (size_t i = types.size(); i-- > 0; at = roost_pool.particles[at].next) index[i] = at;
+
+  std::vector<bool> gone(types.size(), false);
+  for (int step = 0; step < 4 * TICKS_PER_SECOND && roost_pool.active_count > 0; step++) {
+    roost_particles_move(&terrain);
+    for (size_t i = 0; i < types.size(); i++) {
+      if (gone[i]) continue;
+      ReferenceParticle& q = expected[i];
+      reference_move(q, types[i], &terrain);
+      const RoostParticle& p = roost_pool.particles[index[i]];
+      const Billboard& b = track_objects.billboards[size_t(p.billboard)];
+      for (int k = 0; k < 3; k++) {
+        ASSERT_EQ(p.position[k], q.position[k]) << "case " << i << " step " << step;
+        ASSERT_EQ(p.velocity[k], q.velocity[k]) << "case " << i << " step " << step;
+      }
+      ASSERT_EQ(b.x, q.position[0]);
+      ASSERT_EQ(b.y, q.position[1]);
+      ASSERT_EQ(b.z, q.position[2]);
+      ASSERT_EQ(b.height, q.height) << "case " << i << " step " << step;
+      const int tint[4] = {b.r, b.g, b.b, b.a};
+      for (int k = 0; k < 4; k++) ASSERT_EQ(tint[k], q.tint[k]) << "case " << i << " step " << step;
+      if (q.landed) {
+        EXPECT_EQ(b.texture, 0) << "case " << i << " step " << step;
+        gone[i] = true;
+      } else {
+        ASSERT_EQ(b.texture, 5) << "case " << i << " step " << step;
+      }
+    }
+  }
+  for (size_t i = 0; i < types.size(); i++) EXPECT_TRUE(gone[i]) << "case " << i;
+  EXPECT_EQ(roost_pool.active_count, 0);
 }
 
 }  // namespace
