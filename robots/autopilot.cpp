@@ -550,6 +550,22 @@ double front_grip(float x, float z) {
   return terrain->tiles[tile].friction[0].coefficient;
 }
 
+// How many g the wheels' contacts push up with beyond the bike's weight, at least 1: the
+// grip there is to lean with.
+double grip_factor(const Bike* bike) {
+  double load = 0;
+  if (bike->front.depth > 0) load += bike->front.feedback.f1[1];
+  if (bike->rear.depth > 0) load += bike->rear.feedback.f1[1];
+  return std::max(1.0, load / (GRAVITY * bike->total_mass) - 1);
+}
+
+// Signed radius of the turn the bike's lean makes at speed v (ft, positive = right); a huge
+// value stands for the straight line ahead of an upright bike.
+double turn_radius(double v, double roll, double grip) {
+  const double tan_roll = std::tan(roll);
+  return std::fabs(tan_roll) < 1e-9 ? 1e9 : -v * v / (GRAVITY * grip * tan_roll);
+}
+
 // The normal controller: lean into the turn to the aim point, at the path's speed.
 void normal_controller(Bike* bike, AutoPilot& pilot) {
   RiderControls& c = bike->controls;
@@ -573,13 +589,8 @@ void normal_controller(Bike* bike, AutoPilot& pilot) {
   const double to_jump = j < 0 ? 1000000.0
                                : (j - i0) * POINT_SECONDS + length(at(point(pilot, i0)) - own) / std::max(v, 1e-6);
 
-  double load = 0;
-  if (bike->front.depth > 0) load += bike->front.feedback.f1[1];
-  if (bike->rear.depth > 0) load += bike->rear.feedback.f1[1];
-  const double grip = std::max(1.0, load / (GRAVITY * bike->total_mass) - 1);
-  const double tan_roll = std::tan(roll);
-  const bool upright = std::fabs(tan_roll) < 1e-9;
-  const double radius = upright ? 1e9 : -v * v / (GRAVITY * grip * tan_roll);
+  const double grip = grip_factor(bike);
+  const double radius = turn_radius(v, roll, grip);
   double rate_limit = PI / grip;
   double gain = 4;
 
@@ -747,6 +758,11 @@ void recovery_controller(Bike* bike, AutoPilot& pilot) {
     // cannot lift it at walking pace and the foot only pushes it upright near a standstill, so
     // at 5 ft/s it would circle on the foot at full lock. Near a standstill it is pushed up.
     if (v < 10 && std::fabs(roll) > RESTING_ON_FOOT_ROLL) speed = RESTING_ON_FOOT_SPEED;
+    // A bike finding its way back keeps its distance behind the bikes ahead as on its line:
+    // riding blind at its own pace it ran into the field it rejoins.
+    const V3 back = back_of(bike);
+    if (const Bike* other = bike_ahead(bike, back, v))
+      speed = follow_speed(bike, v, speed, turn_radius(v, roll, grip_factor(bike)), back, other);
     dVector3 rel;
     dBodyGetPosRelPoint(frame, target.x, target.y, target.z, rel);
     const double x = rel[0], z = rel[2];

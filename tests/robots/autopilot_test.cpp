@@ -21,6 +21,7 @@
 #include "robots/lines.h"
 #include "tests/support/session_fixture.h"
 #include "tools/sim/knock.h"
+#include "track/terrain.h"
 
 namespace {
 
@@ -135,6 +136,46 @@ TEST_F(AutoPilotTest, KnockedOffItsLineRidesBackThroughTheNextGates) {
     ASSERT_TRUE(watch.knocked);
     EXPECT_GE(watch.two_gates_tick, 0) << feet << " ft: still " << gates_passed(race_entrants[0].timing)
                                        << " gates after " << WITHIN << " s";
+  }
+}
+
+// A robot finding its way back keeps its distance as on its line: with a bike standing just
+// ahead of it (both at rest, so their footprints point along -z) it does not open the throttle;
+// with that bike moved well aside it rides off towards its target.
+TEST_F(AutoPilotTest, RecoveringRobotWaitsBehindABikeJustAhead) {
+  int lineup[SLOT_COUNT] = {};
+  lineup[0] = lineup[1] = LINEUP_ROBOT;
+  sim_tick = 7;
+  ASSERT_TRUE(session_reset(lineup, false, false, 0, 3, 1));
+  run_until(session.start_ready_tick, [] {});  // on the gate, paths filled
+  Bike* robot = game.slot_bike[0];
+  Bike* other = game.slot_bike[1];
+  ASSERT_FALSE(autopilots[0].path.empty());
+  struct Case {
+    double dx, dz;  // ft from the robot's frame to where the other bike's frame is put
+    bool waits;
+  };
+  const Case cases[] = {{0, -7, true}, {30, 0, false}};
+  for (const Case& c : cases) {
+    const dReal* own = dBodyGetPosition(robot->bodies[BODY_FRAME]);
+    const dReal* at = dBodyGetPosition(other->bodies[BODY_FRAME]);
+    const float x = float(own[0] + c.dx), z = float(own[2] + c.dz);
+    const float dy = terrain_height_at(&track_terrain, x, z) - terrain_height_at(&track_terrain, float(at[0]), float(at[2]));
+    const float offset[3] = {float(x - at[0]), float(own[1] - at[1]) + dy, float(z - at[2])};
+    bike_translate(other, offset);
+    for (Bike* b : {robot, other})
+      for (dBodyID body : b->bodies) {
+        dBodySetLinearVel(body, 0, 0, 0);
+        dBodySetAngularVel(body, 0, 0, 0);
+      }
+    autopilot_field_forget();
+    autopilots[0].ap_mode = 3;
+    autopilots[0].last_progress_tick = sim_tick;
+    autopilot_drive(robot, autopilots[0], true);
+    if (c.waits)
+      EXPECT_EQ(robot->controls.throttle, 0.0f) << c.dx << ", " << c.dz;
+    else
+      EXPECT_GT(robot->controls.throttle, 0.5f) << c.dx << ", " << c.dz;
   }
 }
 
