@@ -191,7 +191,28 @@ TEST_F(RoostTest, PoolNeverHoldsMoreThanItsParticlesAndLandedOnesReturn) {
   EXPECT_EQ(listed, ROOST_PARTICLE_MAX);
 
   // Everything thrown comes down within a few seconds, hides its billboard and is free again.
-  for (int i = 0; i < 10 * TICKS_PER_SECOND && roost_pool.active_count > 0; i++) roost_particles_move(&terrain);
+  // Landed particles leave the active list without disturbing the order of the rest and go to
+  // the head of the free list in the active list's order, so later throws reuse the same places.
+  auto list = [](int32_t head) {
+    std::vector<int32_t> out;
+    for (int32_t i = head; i >= 0; i = roost_pool.particles[i].next) out.push_back(i);
+    return out;
+  };
+  bool some_landed_together = false;
+  for (int i = 0; i < 10 * TICKS_PER_SECOND && roost_pool.active_count > 0; i++) {
+    const std::vector<int32_t> before = list(roost_pool.active_head);
+    const std::vector<int32_t> free_before = list(roost_pool.free_head);
+    roost_particles_move(&terrain);
+    std::vector<int32_t> kept, freed;
+    for (int32_t index : before) (track_objects.billboards[size_t(index)].texture != 0 ? kept : freed).push_back(index);
+    std::vector<int32_t> free_expected(freed.rbegin(), freed.rend());
+    free_expected.insert(free_expected.end(), free_before.begin(), free_before.end());
+    ASSERT_EQ(list(roost_pool.active_head), kept) << "step " << i;
+    ASSERT_EQ(list(roost_pool.free_head), free_expected) << "step " << i;
+    ASSERT_EQ(roost_pool.active_count, int(kept.size()));
+    some_landed_together |= freed.size() > 1;
+  }
+  EXPECT_TRUE(some_landed_together);
   EXPECT_EQ(roost_pool.active_count, 0);
   for (int i = 0; i < ROOST_PARTICLE_MAX; i++) ASSERT_EQ(track_objects.billboards[size_t(i)].texture, 0) << i;
   EXPECT_EQ(emit(1000), 10);
