@@ -59,6 +59,7 @@ constexpr double DRAG_FORCE = 2000;  // lbf the drag pulls the front wheel with
 constexpr double RECOVERY_LEAN_MARGIN = 0.125;  // rad past the recovery's lean limit before it slows
 constexpr double RESTING_ON_FOOT_ROLL = 0.35;   // rad: a slow bike leaning more rests on the foot
 constexpr double RESTING_ON_FOOT_SPEED = 3;     // ft/s, slow enough for the foot to right the bike
+constexpr double RECOVERY_FOLLOW_MIN_SPEED = 5;  // ft/s: slower, a recovering bike has no direction to follow in
 constexpr size_t PATH_RESERVE = 1024;
 
 // Scratch of the line choice, reused so extending a path does not allocate once warm.
@@ -759,9 +760,12 @@ void recovery_controller(Bike* bike, AutoPilot& pilot) {
     // at 5 ft/s it would circle on the foot at full lock. Near a standstill it is pushed up.
     if (v < 10 && std::fabs(roll) > RESTING_ON_FOOT_ROLL) speed = RESTING_ON_FOOT_SPEED;
     // A bike finding its way back keeps its distance behind the bikes ahead as on its line:
-    // riding blind at its own pace it ran into the field it rejoins.
+    // riding blind at its own pace it ran into the field it rejoins. Near a standstill its
+    // direction of travel is noise, so two bikes standing side by side would each find the
+    // other ahead by turns and wait for each other: it sets off first.
     const V3 back = back_of(bike);
-    if (const Bike* other = bike_ahead(bike, back, v))
+    const Bike* other = v >= RECOVERY_FOLLOW_MIN_SPEED ? bike_ahead(bike, back, v) : nullptr;
+    if (other)
       speed = follow_speed(bike, v, speed, turn_radius(v, roll, grip_factor(bike)), back, other);
     dVector3 rel;
     dBodyGetPosRelPoint(frame, target.x, target.y, target.z, rel);

@@ -139,9 +139,10 @@ TEST_F(AutoPilotTest, KnockedOffItsLineRidesBackThroughTheNextGates) {
   }
 }
 
-// A robot finding its way back keeps its distance as on its line: with a bike standing just
-// ahead of it (both at rest, so their footprints point along -z) it does not open the throttle;
-// with that bike moved well aside it rides off towards its target.
+// A robot finding its way back keeps its distance as on its line: riding at 8 ft/s towards -z
+// (so its footprint points that way) with a bike standing just ahead it does not open the
+// throttle; with that bike moved well aside it rides on. At rest its direction of travel means
+// nothing, and two robots standing side by side must not wait for each other: it sets off.
 TEST_F(AutoPilotTest, RecoveringRobotWaitsBehindABikeJustAhead) {
   int lineup[SLOT_COUNT] = {};
   lineup[0] = lineup[1] = LINEUP_ROBOT;
@@ -153,9 +154,10 @@ TEST_F(AutoPilotTest, RecoveringRobotWaitsBehindABikeJustAhead) {
   ASSERT_FALSE(autopilots[0].path.empty());
   struct Case {
     double dx, dz;  // ft from the robot's frame to where the other bike's frame is put
+    double speed;   // ft/s of the robot towards -z
     bool waits;
   };
-  const Case cases[] = {{0, -7, true}, {30, 0, false}};
+  const Case cases[] = {{0, -7, 8, true}, {30, 0, 8, false}, {0, -7, 0, false}};
   for (const Case& c : cases) {
     const dReal* own = dBodyGetPosition(robot->bodies[BODY_FRAME]);
     const dReal* at = dBodyGetPosition(other->bodies[BODY_FRAME]);
@@ -165,7 +167,7 @@ TEST_F(AutoPilotTest, RecoveringRobotWaitsBehindABikeJustAhead) {
     bike_translate(other, offset);
     for (Bike* b : {robot, other})
       for (dBodyID body : b->bodies) {
-        dBodySetLinearVel(body, 0, 0, 0);
+        dBodySetLinearVel(body, 0, 0, b == robot ? -c.speed : 0);
         dBodySetAngularVel(body, 0, 0, 0);
       }
     autopilot_field_forget();
@@ -173,9 +175,9 @@ TEST_F(AutoPilotTest, RecoveringRobotWaitsBehindABikeJustAhead) {
     autopilots[0].last_progress_tick = sim_tick;
     autopilot_drive(robot, autopilots[0], true);
     if (c.waits)
-      EXPECT_EQ(robot->controls.throttle, 0.0f) << c.dx << ", " << c.dz;
+      EXPECT_EQ(robot->controls.throttle, 0.0f) << c.dx << ", " << c.dz << " at " << c.speed;
     else
-      EXPECT_GT(robot->controls.throttle, 0.5f) << c.dx << ", " << c.dz;
+      EXPECT_GT(robot->controls.throttle, 0.5f) << c.dx << ", " << c.dz << " at " << c.speed;
   }
 }
 
