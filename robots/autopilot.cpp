@@ -411,6 +411,18 @@ double follow_speed(Bike* bike, double v, double s, double radius, V3 back, cons
   return s;
 }
 
+// The axis-aligned bounds of a footprint: a cheap test before the exact one.
+struct FootprintBox {
+  double min_x, max_x, min_z, max_z;
+};
+FootprintBox footprint_box(const Footprint& f) {
+  return {*std::min_element(f.x, f.x + 4), *std::max_element(f.x, f.x + 4), *std::min_element(f.z, f.z + 4),
+          *std::max_element(f.z, f.z + 4)};
+}
+bool boxes_apart(const FootprintBox& a, const FootprintBox& b) {
+  return b.max_x <= a.min_x || a.max_x <= b.min_x || b.max_z <= a.min_z || a.max_z <= b.min_z;
+}
+
 // Every bike's footprint for this step, sorted by x so a robot looks only at the bikes within
 // reach. Bodies do not move while the robots of a step ride, so it is built once per step.
 struct FieldBike {
@@ -420,7 +432,7 @@ struct FieldBike {
   V3 back;
   double speed;
   Footprint f;
-  double min_x, max_x, min_z, max_z;  // bounds of the footprint
+  FootprintBox box;
 };
 FieldBike field[SLOT_COUNT];
 double field_xs[SLOT_COUNT];  // field[i].x, for the search
@@ -444,8 +456,7 @@ void field_build() {
     e.back = back_of(bike);
     e.speed = bike_frame_speed(bike);
     e.f = footprint(p, e.back, e.speed);
-    e.min_x = *std::min_element(e.f.x, e.f.x + 4), e.max_x = *std::max_element(e.f.x, e.f.x + 4);
-    e.min_z = *std::min_element(e.f.z, e.f.z + 4), e.max_z = *std::max_element(e.f.z, e.f.z + 4);
+    e.box = footprint_box(e.f);
     field_max_radius = std::max(field_max_radius, footprint_radius(e.speed));
   }
   // Insertion sort: nothing allocated, and the order changes little from step to step.
@@ -466,8 +477,7 @@ const Bike* bike_ahead(const Bike* bike, V3 back, double speed) {
   const dReal* pos = dBodyGetPosition(bike->bodies[BODY_FRAME]);
   const Footprint own = footprint(pos, back, speed);
   const double own_radius = footprint_radius(speed);
-  const double own_min_x = *std::min_element(own.x, own.x + 4), own_max_x = *std::max_element(own.x, own.x + 4);
-  const double own_min_z = *std::min_element(own.z, own.z + 4), own_max_z = *std::max_element(own.z, own.z + 4);
+  const FootprintBox own_box = footprint_box(own);
   const FieldBike* nearest = nullptr;
   double nearest_d2 = 0;
   const double window = own_radius + field_max_radius;
@@ -481,8 +491,7 @@ const Bike* bike_ahead(const Bike* bike, V3 back, double speed) {
     if (d2 > reach * reach) continue;  // footprints this far apart never meet
     if (dx * (back.x + other.back.x) + dz * (back.z + other.back.z) >= 0) continue;  // not ahead
     if (nearest && (d2 > nearest_d2 || (d2 == nearest_d2 && other.slot > nearest->slot))) continue;
-    if (other.max_x <= own_min_x || own_max_x <= other.min_x || other.max_z <= own_min_z || own_max_z <= other.min_z)
-      continue;
+    if (boxes_apart(own_box, other.box)) continue;
     if (!autopilot_footprints_meet(own, other.f)) continue;
     nearest = &other;
     nearest_d2 = d2;
