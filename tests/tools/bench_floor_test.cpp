@@ -46,6 +46,7 @@ TEST_F(SessionFixture, FloorSamplesLeaveTheRaceAsItWas) {
   EXPECT_EQ(samples.failed, 0);
   EXPECT_EQ(samples.solver_messages, 0);
   EXPECT_GT(floor_step_seconds(samples), 0);
+  EXPECT_GT(floor_apart_step_seconds(samples), 0);
 }
 
 }  // namespace

@@ -156,6 +156,8 @@ bool run_race(int bikes, double seconds) {
   }
   printf("  floor_samples=%d floor_failed=%d floor_race_identical=%s solver_messages_race=%d solver_messages_floor=%d\n",
          floor.samples, floor.failed, same_race ? "yes" : "no", race_messages, floor.solver_messages);
+  // What the bikes touching each other add to the floor: the floor with those contacts left out.
+  printf("  floor_apart_us_per_bike_step=%.2f\n", floor_apart_step_seconds(floor) / bikes * 1e6);
   printf("  contacts_per_bike_step=%.2f\n", double(contacts) / (double(steps) * bikes));
   printf("  world_step_us_per_step_by_second=");
   for (size_t i = 0; i < world_by_second.size(); i++) printf("%s%.0f", i ? "," : "", world_by_second[i]);

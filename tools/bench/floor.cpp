@@ -1,13 +1,16 @@
 // Floor samples of a race: a forked copy of the process steps the world's bodies with the step's
-// own joints and contacts, putting the bodies back between repeats, and reports its CPU time.
+// own joints and contacts, putting the bodies back between repeats, and reports its CPU time,
+// once as the race has it and once with the contacts between bikes switched off.
 #include "tools/bench/floor.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 #include <ode/ode.h>
@@ -70,15 +73,54 @@ void restore(const std::vector<BodyState>& states) {
 
 struct CopyReport {
   double step_seconds;
+  double apart_step_seconds;
   int solver_messages;
 };
 
 int copy_messages = 0;
 void count_message(int, const char*, va_list) { copy_messages++; }
 
-// In the copy: one untimed step takes the copy-on-write faults, then `repeats` steps, each from
-// the state the race had. The steps are timed as one run, less a run of the restores alone: a
-// clock read around every step costs as much as a lone bike's step on some machines.
+// CPU seconds of one bare step from the saved state: `repeats` steps timed as one run, less a run
+// of the restores alone (a clock read around every step costs as much as a lone bike's step on
+// some machines).
+double timed_step(const std::vector<BodyState>& states, int repeats) {
+  double start = clock_seconds(CLOCK_THREAD_CPUTIME_ID);
+  for (int r = 0; r < repeats; r++) {
+    restore(states);
+    dWorldStep(physics_world, SIM_STEP);
+  }
+  const double stepped = clock_seconds(CLOCK_THREAD_CPUTIME_ID) - start;
+  start = clock_seconds(CLOCK_THREAD_CPUTIME_ID);
+  for (int r = 0; r < repeats; r++) restore(states);
+  const double restored = clock_seconds(CLOCK_THREAD_CPUTIME_ID) - start;
+  return (stepped - restored) / repeats;
+}
+
+// Switches off every contact joint between bodies of two different bikes. Those contacts join the
+// bikes into one island, whose solve costs more than the two apart.
+void part_the_bikes() {
+  std::vector<std::pair<dBodyID, int>> owner;  // body, slot; sorted by body
+  for (int slot = 0; slot < SLOT_COUNT; slot++) {
+    if (!game.slot_bike[slot]) continue;
+    for (dBodyID body : game.slot_bike[slot]->bodies) owner.emplace_back(body, slot);
+  }
+  std::sort(owner.begin(), owner.end());
+  const auto slot_of = [&](dBodyID body) {
+    const auto at = std::lower_bound(owner.begin(), owner.end(), std::make_pair(body, -1));
+    return at != owner.end() && at->first == body ? at->second : -1;
+  };
+  for (const auto& [body, slot] : owner) {
+    for (int i = 0; i < dBodyGetNumJoints(body); i++) {
+      const dJointID joint = dBodyGetJoint(body, i);
+      if (dJointGetType(joint) != dJointTypeContact) continue;
+      const dBodyID a = dJointGetBody(joint, 0), b = dJointGetBody(joint, 1);
+      if (a && b && slot_of(a) != slot_of(b)) dJointDisable(joint);
+    }
+  }
+}
+
+// In the copy: untimed warm-up steps, then the timed steps, each from the state the race had,
+// first with the step's contacts as they are and then with the bikes parted.
 [[noreturn]] void step_copy(int out, int repeats) {
   dSetMessageHandler(count_message);
   std::vector<BodyState> states;
@@ -90,16 +132,10 @@ void count_message(int, const char*, va_list) { copy_messages++; }
     restore(states);
     dWorldStep(physics_world, SIM_STEP);
   } while (clock_seconds(CLOCK_THREAD_CPUTIME_ID) < warm_until);
-  double start = clock_seconds(CLOCK_THREAD_CPUTIME_ID);
-  for (int r = 0; r < repeats; r++) {
-    restore(states);
-    dWorldStep(physics_world, SIM_STEP);
-  }
-  const double stepped = clock_seconds(CLOCK_THREAD_CPUTIME_ID) - start;
-  start = clock_seconds(CLOCK_THREAD_CPUTIME_ID);
-  for (int r = 0; r < repeats; r++) restore(states);
-  const double restored = clock_seconds(CLOCK_THREAD_CPUTIME_ID) - start;
-  const CopyReport report = {(stepped - restored) / repeats, copy_messages};
+  const double together = timed_step(states, repeats);
+  part_the_bikes();
+  const double apart = timed_step(states, repeats);
+  const CopyReport report = {together, apart, copy_messages};
   const bool sent = write(out, &report, sizeof report) == ssize_t(sizeof report);
   _exit(sent ? 0 : 1);
 }
@@ -131,6 +167,7 @@ void take_sample(FloorSamples& samples) {
   }
   samples.samples++;
   samples.step_seconds += report.step_seconds;
+  samples.apart_step_seconds += report.apart_step_seconds;
   samples.solver_messages += report.solver_messages;
 }
 
@@ -157,4 +194,8 @@ void floor_sampling_stop() {
 
 double floor_step_seconds(const FloorSamples& samples) {
   return samples.samples > 0 ? samples.step_seconds / samples.samples : 0;
+}
+
+double floor_apart_step_seconds(const FloorSamples& samples) {
+  return samples.samples > 0 ? samples.apart_step_seconds / samples.samples : 0;
 }

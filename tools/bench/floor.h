@@ -10,6 +10,7 @@ struct FloorSamples {
   int samples;  // samples taken
   int failed;   // samples whose copy could not be made or reported nothing
   double step_seconds;   // CPU seconds of one bare step, summed over the samples
+  double apart_step_seconds;  // the same with no contact between two bikes, summed
   int solver_messages;   // the physics library's messages in the copies
 };
 
@@ -20,3 +21,6 @@ void floor_sampling_stop();
 
 // Mean CPU seconds of one bare step over the samples taken; 0 when none.
 double floor_step_seconds(const FloorSamples& samples);
+
+// The same with the contacts between bikes left out: the floor of a field that never touches.
+double floor_apart_step_seconds(const FloorSamples& samples);
