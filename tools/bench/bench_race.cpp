@@ -94,7 +94,23 @@ std::vector<dReal> bodies_state() {
   return state;
 }
 
-bool run_race(int bikes, double seconds) {
+// Per-stage time per step and bikes touching, for every simulated second of a timed race.
+struct RaceSecond {
+  double stage_us[STAGE_COUNT];
+  double touching;
+};
+
+// One row per simulated second: bike count, second, each stage's microseconds per step, bikes
+// touching another bike.
+void write_profile(FILE* out, int bikes, const std::vector<RaceSecond>& by_second) {
+  for (size_t i = 0; i < by_second.size(); i++) {
+    fprintf(out, "%d,%zu", bikes, i + 1);
+    for (double us : by_second[i].stage_us) fprintf(out, ",%.1f", us);
+    fprintf(out, ",%.1f\n", by_second[i].touching);
+  }
+}
+
+bool run_race(int bikes, double seconds, FILE* profile) {
   if (!race_start(bikes)) return false;
   session_profile = {};
   session_profile.enabled = true;
@@ -103,22 +119,25 @@ bool run_race(int bikes, double seconds) {
   ContactLog counter = {nullptr, 0, 0};
   physics_contact_log = &counter;
   const int steps = int(seconds * TICKS_PER_SECOND);
-  // Per simulated second: world step time and bikes touching another bike, so the cost of the
-  // field bunched up after the start shows against the spread-out race.
-  std::vector<double> world_by_second, touching_by_second;
-  world_by_second.reserve(size_t(seconds) + 1);
-  touching_by_second.reserve(size_t(seconds) + 1);
-  double world_before = 0, touching = 0;
+  // Per simulated second: stage times and bikes touching another bike, so the cost of the field
+  // bunched up after the start shows against the spread-out race.
+  std::vector<RaceSecond> by_second;
+  by_second.reserve(size_t(seconds) + 1);
+  SessionProfile before = session_profile;
+  double touching = 0;
   const double start = cpu_now();
   for (int s = 0; s < steps; s++) {
     session_step();
     for (Bike* bike : game.slot_bike) touching += bike && bike->last_bike_contact_tick == sim_tick - 1;
     if ((s + 1) % TICKS_PER_SECOND == 0 || s + 1 == steps) {
-      const double world = session_profile.seconds[STAGE_WORLD_STEP];
       const int in_second = s % TICKS_PER_SECOND + 1;
-      world_by_second.push_back((world - world_before) / in_second * 1e6);
-      touching_by_second.push_back(touching / in_second);
-      world_before = world;
+      RaceSecond second;
+      for (int stage = 0; stage < STAGE_COUNT; stage++) {
+        second.stage_us[stage] = (session_profile.seconds[stage] - before.seconds[stage]) / in_second * 1e6;
+      }
+      second.touching = touching / in_second;
+      by_second.push_back(second);
+      before = session_profile;
       touching = 0;
     }
   }
@@ -160,11 +179,12 @@ bool run_race(int bikes, double seconds) {
   printf("  floor_apart_us_per_bike_step=%.2f\n", floor_apart_step_seconds(floor) / bikes * 1e6);
   printf("  contacts_per_bike_step=%.2f\n", double(contacts) / (double(steps) * bikes));
   printf("  world_step_us_per_step_by_second=");
-  for (size_t i = 0; i < world_by_second.size(); i++) printf("%s%.0f", i ? "," : "", world_by_second[i]);
+  for (size_t i = 0; i < by_second.size(); i++) printf("%s%.0f", i ? "," : "", by_second[i].stage_us[STAGE_WORLD_STEP]);
   printf("\n  bikes_touching_by_second=");
-  for (size_t i = 0; i < touching_by_second.size(); i++) printf("%s%.1f", i ? "," : "", touching_by_second[i]);
+  for (size_t i = 0; i < by_second.size(); i++) printf("%s%.1f", i ? "," : "", by_second[i].touching);
   printf("\n");
   fflush(stdout);
+  if (profile) write_profile(profile, bikes, by_second);
   return true;
 }
 
@@ -173,21 +193,35 @@ bool run_race(int bikes, double seconds) {
 int bench_race(int argc, char** argv) {
   double seconds = DEFAULT_SECONDS;
   std::vector<int> counts;
+  const char* profile_path = nullptr;
   for (int i = 0; i < argc; i++) {
     if (!strcmp(argv[i], "--seconds") && i + 1 < argc) {
       seconds = atof(argv[++i]);
+    } else if (!strcmp(argv[i], "--profile") && i + 1 < argc) {
+      profile_path = argv[++i];
     } else if (atoi(argv[i]) >= 1 && atoi(argv[i]) <= SLOT_COUNT) {
       counts.push_back(atoi(argv[i]));
     } else {
-      fprintf(stderr, "usage: skorvan-bench race [--seconds S] [BIKES...]\n");
+      fprintf(stderr, "usage: skorvan-bench race [--seconds S] [--profile FILE] [BIKES...]\n");
       return 1;
     }
+  }
+  FILE* profile = nullptr;
+  if (profile_path) {
+    if (!(profile = fopen(profile_path, "w"))) {
+      perror(profile_path);
+      return 1;
+    }
+    fprintf(profile, "bikes,second");
+    for (int stage = 0; stage < STAGE_COUNT; stage++) fprintf(profile, ",%s_us_per_step", session_stage_name(stage));
+    fprintf(profile, ",bikes_touching\n");
   }
   if (counts.empty()) counts = {1, 10, 40, 160};
   if (!(seconds > 0)) seconds = DEFAULT_SECONDS;
   const std::string home = scratch_home_enter();
   if (home.empty()) {
     perror("skorvan-bench: can't make a scratch home");
+    if (profile) fclose(profile);
     return 1;
   }
   headless_prepare("rabbithill");
@@ -196,7 +230,11 @@ int bench_race(int argc, char** argv) {
   start_options.learn = false;
   bool ok = true;
   for (int bikes : counts) {
-    if (!(ok = run_race(bikes, seconds))) break;
+    if (!(ok = run_race(bikes, seconds, profile))) break;
+  }
+  if (profile && fclose(profile) != 0) {
+    perror(profile_path);
+    ok = false;
   }
   headless_finish();
   std::error_code ignored;
