@@ -16,7 +16,7 @@ const struct Mode {
     {"ride", bench_ride, "full throttle per class and braking from 40 mph on a flat field"},
     {"erode", bench_erode, "20 scripted laps of ruts and heaps, and erosion cost with 40 bikes [rate, default 10]"},
     {"random-ride", bench_random_ride, "a bike ridden with random controls over steps [minutes, default 10] [seed]"},
-    {"race", bench_race, "races of 1, 10, 40 and 160 robots against bare world steps [--seconds S] [--profile FILE] [BIKES...]"},
+    {"race", bench_race, "races of 1, 10, 40 and 160 robots against bare world steps [--seconds S] [--profile FILE] [--record] [BIKES...]"},
     {"terrain", bench_terrain, "ground sampling and a full shading refresh [track dir, default rabbithill]"},
 };
 

@@ -19,10 +19,12 @@
 #include "core/command_line.h"
 #include "core/game.h"
 #include "core/session.h"
+#include "core/session_replay.h"
 #include "core/tick.h"
 #include "files/vfs.h"
 #include "physics/bike.h"
 #include "physics/world.h"
+#include "replay/demo.h"
 #include "tools/bench/bench.h"
 #include "tools/bench/floor.h"
 #include "tools/sim/headless.h"
@@ -65,13 +67,22 @@ std::string scratch_home_enter() {
   return pattern;
 }
 
+// The demo every race is recorded to, in the scratch home; "" when races are not recorded.
+std::string record_path;
+
 // A race of robots from the gate, run on until the gate has fallen and the field moves.
 bool race_start(int bikes) {
   int lineup[SLOT_COUNT] = {};
   for (int i = 0; i < bikes; i++) lineup[i] = LINEUP_ROBOT;
   sim_tick = 0;  // the same shuffle and start time on every run
-  if (!session_reset(lineup, false, false, 0, 3, 1)) {
+  const bool record = !record_path.empty();
+  session_set_record_file(record ? record_path.c_str() : nullptr);
+  if (!session_reset(lineup, false, record, 0, 3, 1)) {
     fprintf(stderr, "skorvan-bench: can't load the default track\n");
+    return false;
+  }
+  if (record && !demo_recording()) {
+    fprintf(stderr, "skorvan-bench: can't write '%s'\n", record_path.c_str());
     return false;
   }
   while (sim_tick < race_start_tick + AFTER_START_TICKS) session_step();
@@ -194,15 +205,18 @@ int bench_race(int argc, char** argv) {
   double seconds = DEFAULT_SECONDS;
   std::vector<int> counts;
   const char* profile_path = nullptr;
+  bool record = false;
   for (int i = 0; i < argc; i++) {
     if (!strcmp(argv[i], "--seconds") && i + 1 < argc) {
       seconds = atof(argv[++i]);
     } else if (!strcmp(argv[i], "--profile") && i + 1 < argc) {
       profile_path = argv[++i];
+    } else if (!strcmp(argv[i], "--record")) {
+      record = true;
     } else if (atoi(argv[i]) >= 1 && atoi(argv[i]) <= SLOT_COUNT) {
       counts.push_back(atoi(argv[i]));
     } else {
-      fprintf(stderr, "usage: skorvan-bench race [--seconds S] [--profile FILE] [BIKES...]\n");
+      fprintf(stderr, "usage: skorvan-bench race [--seconds S] [--profile FILE] [--record] [BIKES...]\n");
       return 1;
     }
   }
@@ -224,6 +238,7 @@ int bench_race(int argc, char** argv) {
     if (profile) fclose(profile);
     return 1;
   }
+  if (record) record_path = home + "/race.skdemo";
   headless_prepare("rabbithill");
   // Without learning every race starts from the data set's lines, so a race gives the same
   // figures whichever races ran before it.
@@ -236,6 +251,7 @@ int bench_race(int argc, char** argv) {
     perror(profile_path);
     ok = false;
   }
+  session_demos_close();
   headless_finish();
   std::error_code ignored;
   std::filesystem::remove_all(home, ignored);
