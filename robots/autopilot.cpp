@@ -60,6 +60,7 @@ constexpr double RECOVERY_LEAN_MARGIN = 0.125;  // rad past the recovery's lean 
 constexpr double RESTING_ON_FOOT_ROLL = 0.35;   // rad: a slow bike leaning more rests on the foot
 constexpr double RESTING_ON_FOOT_SPEED = 3;     // ft/s, slow enough for the foot to right the bike
 constexpr double RECOVERY_FOLLOW_MIN_SPEED = 5;  // ft/s: slower, a recovering bike has no direction to follow in
+constexpr double UPRIGHT_SPEED = 7.5;  // ft/s: slower, the normal controller asks for no lean and puts a foot down
 constexpr size_t PATH_RESERVE = 1024;
 
 // Scratch of the line choice, reused so extending a path does not allocate once warm.
@@ -583,7 +584,6 @@ void normal_controller(Bike* bike, AutoPilot& pilot) {
     pilot.ap_mode = 3;
     return;
   }
-  c.sit_dab = 0;
   const double pos = autopilot_path_position(bike);
   const int32_t i0 = static_cast<int32_t>(pos);
   const dBodyID frame = bike->bodies[BODY_FRAME];
@@ -591,6 +591,10 @@ void normal_controller(Bike* bike, AutoPilot& pilot) {
   const V3 vel = from(dBodyGetLinearVel(frame));
   const double v = length(vel);
   const double roll = roll_angle(bike);
+  // Below walking pace steering cannot hold a bike up: a robot slowing to a crawl in a queue of
+  // bikes fell onto its side with its feet on the pegs and lay in the others' way until the stuck
+  // test sent it into recovery. A rider puts a foot down there, as the recovery does.
+  c.sit_dab = v < UPRIGHT_SPEED && !bike_crashed(bike) ? 1 : 0;
 
   const double fraction = pos - i0;
   double s = std::fabs(point(pilot, i0).speed) * (1 - fraction) + std::fabs(point(pilot, i0 + 1).speed) * fraction;
@@ -681,11 +685,11 @@ void normal_controller(Bike* bike, AutoPilot& pilot) {
 
   const double front_slip = slip_speed(bike->front);
   double m = bike->front.depth >= 0 ? clamp01((16 - front_slip) / 16) : 1;
-  if (v < 7.5) {
+  if (v < UPRIGHT_SPEED) {
     theta = 0;
     m = 1;
   } else if (v < 10) {
-    const double k = (v - 7.5) * 0.4;
+    const double k = (v - UPRIGHT_SPEED) * 0.4;
     theta *= k;
     m = 1 - (1 - m) * k;
   }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <ode/ode.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -15,6 +16,7 @@
 #include "core/track_load.h"
 #include "files/vfs.h"
 #include "physics/bike.h"
+#include "physics/steering.h"
 #include "physics/world.h"
 #include "race/race.h"
 #include "robots/autopilot.h"
@@ -137,6 +139,21 @@ TEST_F(AutoPilotTest, KnockedOffItsLineRidesBackThroughTheNextGates) {
     EXPECT_GE(watch.two_gates_tick, 0) << feet << " ft: still " << gates_passed(race_entrants[0].timing)
                                        << " gates after " << WITHIN << " s";
   }
+}
+
+// A robot its path brings to a standstill, as in a queue of bikes, stays upright with a foot
+// down instead of falling onto its side at walking pace.
+TEST_F(AutoPilotTest, RobotBroughtToAStandstillStaysUpright) {
+  Bike* bike = one_robot(1);
+  run_until(race_start_tick + int32_t(8 / SIM_STEP), [] {});
+  AutoPilot& pilot = autopilots[0];
+  ASSERT_EQ(pilot.ap_mode, 0);
+  ASSERT_GT(bike_frame_speed(bike), 15.0f);
+  for (LinePoint& p : pilot.path) p.speed = 0;
+  double worst_roll = 0;
+  run_until(sim_tick + int32_t(2.75 / SIM_STEP), [&] { worst_roll = std::max(worst_roll, std::fabs(double(roll_angle(bike)))); });
+  EXPECT_LT(bike_frame_speed(bike), 1.0f);
+  EXPECT_LT(worst_roll, 0.6);
 }
 
 // A robot finding its way back keeps its distance as on its line: riding at 8 ft/s towards -z
