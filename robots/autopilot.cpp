@@ -51,7 +51,7 @@ constexpr double LOOKAHEAD_RECOVERY = 30;   // ft, in recovery mode 3
 constexpr int32_t REFILL_POINTS = 10;       // extend when fewer remain ahead of the target
 constexpr int32_t KEPT_BEHIND = 30;         // points kept behind the target
 constexpr int32_t ROWS_AHEAD = 8;           // segment rows the line choice looks through
-constexpr int32_t FIRST_PROGRESS_TICK = 3840;  // no stuck test in the session's first 30 s
+constexpr double START_SECONDS = 5;  // s after the gate drops the start sequence may ride the bike until
 constexpr double STUCK_SECONDS = 3;
 constexpr double DRAG_SECONDS = 19;
 constexpr double JUMP_TARGET_SECONDS = 40;
@@ -360,7 +360,11 @@ void path_extend(Bike* bike, AutoPilot& pilot) {
         break;
       }
     }
-    pilot.last_progress_tick = FIRST_PROGRESS_TICK;
+    // No stuck test while the field waits at the gate and launches: the time without progress
+    // counts from the end of the start. Counted from 30 s of session time instead, a robot that
+    // fell at the launch before reaching a point of its path lay in the field's path until then,
+    // some 18 s after the gate dropped.
+    pilot.last_progress_tick = std::max(sim_tick, race_start_tick) + int32_t(START_SECONDS / SIM_STEP);
   }
 }
 
@@ -875,7 +879,7 @@ void autopilot_step(Bike* bike) {
   target_advance(bike, *pilot);
   if (pilot->path_target >= int32_t(pilot->path.size()) - REFILL_POINTS) path_extend(bike, *pilot);
   if (hold_without_path(bike, *pilot)) return;
-  if (sim_tick < race_start_tick + int32_t(5 / SIM_STEP) && start_sequence(bike, *pilot)) return;
+  if (sim_tick < race_start_tick + int32_t(START_SECONDS / SIM_STEP) && start_sequence(bike, *pilot)) return;
   ride(bike, *pilot);
 }
 

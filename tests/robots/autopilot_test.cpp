@@ -141,6 +141,23 @@ TEST_F(AutoPilotTest, KnockedOffItsLineRidesBackThroughTheNextGates) {
   }
 }
 
+// A robot whose path starts out of its reach at the gate (here the path is moved away; so it
+// was for robots far from every line's start) and that gets nowhere after the launch, as one
+// lying on its side, is sent into recovery a few seconds after the start, not only once the
+// session is 30 s old, some 18 s after the gate dropped.
+TEST_F(AutoPilotTest, RobotGettingNowhereAfterTheLaunchRecovers) {
+  one_robot(1);
+  session_step();  // the path is filled
+  AutoPilot& pilot = autopilots[0];
+  ASSERT_FALSE(pilot.path.empty());
+  for (LinePoint& p : pilot.path) p.x += 2000;
+  const int32_t deadline = race_start_tick + int32_t(9 / SIM_STEP);
+  while (sim_tick < deadline && pilot.ap_mode == 0) session_step();
+  EXPECT_NE(pilot.ap_mode, 0) << "still riding normally " << (sim_tick - race_start_tick) * SIM_STEP
+                              << " s after the gate dropped";
+  EXPECT_GE(sim_tick, race_start_tick + int32_t(8 / SIM_STEP)) << "stuck before the start was over";
+}
+
 // A robot its path brings to a standstill, as in a queue of bikes, stays upright with a foot
 // down instead of falling onto its side at walking pace.
 TEST_F(AutoPilotTest, RobotBroughtToAStandstillStaysUpright) {
