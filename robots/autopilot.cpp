@@ -746,8 +746,12 @@ void recovery_controller(Bike* bike, AutoPilot& pilot) {
   RiderControls& c = bike->controls;
   const int32_t count = static_cast<int32_t>(pilot.path.size());
   if ((sim_tick - pilot.last_progress_tick) * SIM_STEP > JUMP_TARGET_SECONDS) {
+    // Another target, picked by the clock among the points after the one it could not reach.
+    // Picked from the whole path, it could lie among the points kept behind the robot and send
+    // it back against the field.
     pilot.ap_mode = 3;
-    pilot.path_target = sim_tick % count;
+    const int32_t ahead = count - 1 - pilot.path_target;
+    if (ahead > 0) pilot.path_target += 1 + sim_tick % ahead;
     pilot.last_progress_tick = sim_tick;
   }
   const LinePoint& target = point(pilot, pilot.path_target);

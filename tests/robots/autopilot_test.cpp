@@ -158,6 +158,29 @@ TEST_F(AutoPilotTest, RobotGettingNowhereAfterTheLaunchRecovers) {
   EXPECT_GE(sim_tick, race_start_tick + int32_t(8 / SIM_STEP)) << "stuck before the start was over";
 }
 
+// A robot that has not reached its target for 40 s picks another one by the clock; whatever the
+// tick, the new target lies further along its path, never among the points behind it, which
+// would send it back against the field.
+TEST_F(AutoPilotTest, RobotStuckForLongPicksATargetAhead) {
+  Bike* bike = one_robot(1);
+  run_until(race_start_tick + int32_t(8 / SIM_STEP), [] {});
+  AutoPilot& pilot = autopilots[0];
+  const int32_t count = int32_t(pilot.path.size());
+  const int32_t target = pilot.path_target;
+  ASSERT_GT(target, 10);
+  ASSERT_GT(count - target, 2);
+  const int32_t now = sim_tick;
+  for (int32_t tick = now; tick < now + count; ++tick) {
+    sim_tick = tick;
+    pilot.path_target = target;
+    pilot.ap_mode = 3;
+    pilot.last_progress_tick = tick - int32_t(41 / SIM_STEP);
+    autopilot_drive(bike, pilot, true);
+    EXPECT_GT(pilot.path_target, target) << "at tick " << tick;
+    EXPECT_LT(pilot.path_target, count) << "at tick " << tick;
+  }
+}
+
 // A robot its path brings to a standstill, as in a queue of bikes, stays upright with a foot
 // down instead of falling onto its side at walking pace.
 TEST_F(AutoPilotTest, RobotBroughtToAStandstillStaysUpright) {
