@@ -35,6 +35,17 @@ uint8_t faded(uint8_t value, uint8_t fade) {
   return uint8_t(std::clamp(int(value) + int(int8_t(fade)), 0, 255));
 }
 
+// Every particle takes this many numbers from the session generator, whether it is kept or not.
+constexpr int RANDOMS_PER_PARTICLE = 4;
+
+// Once the pool is empty the particles still to come would be dropped: only their random
+// numbers are drawn, so the session's sequence goes on as if they had been made.
+bool pool_exhausted(int still_to_come, std::mt19937& random) {
+  if (roost_pool.free_head >= 0) return false;
+  random.discard(uint64_t(still_to_come) * RANDOMS_PER_PARTICLE);
+  return true;
+}
+
 // Particles of one type from a count that may have a fraction: the fraction is a chance of one
 // more, and no more than n.
 int particle_count(float count, int n, std::mt19937& random) {
@@ -56,6 +67,7 @@ void emit_splash(const WheelState& wheel, const RoostType& type, int m, std::mt1
   const double spread = speed * 0.70710677;
   const Vec3d d1 = (normal + across) * spread, d2 = (normal - across) * spread;
   for (int i = 0; i < m; i++) {
+    if (pool_exhausted(m - i, random)) return;
     const Vec3d d = ((uint32_t(sim_tick) ^ uint32_t(i)) & 1) == 0 ? d1 : d2;
     const double lead = i * SIM_STEP / m;
     const float position[3] = {float(wheel.contact_point[0] + d.x * lead), float(wheel.contact_point[1] + d.y * lead),
@@ -90,6 +102,7 @@ void emit_dirt(const WheelState& wheel, const RoostType& type, int m, double max
   const Vec3d axle = {r[0], r[4], r[8]};
   const Vec3d offset = Vec3d{wheel.contact_point[0], wheel.contact_point[1], wheel.contact_point[2]} - centre;
   for (int i = 0; i < m; i++) {
+    if (pool_exhausted(m - i, random)) return;
     // Turned about the axle by -theta: backwards and up for a bike facing -z.
     const double theta = -random_r(random) * spread;
     const double cs = std::cos(theta), sn = std::sin(theta);

@@ -181,6 +181,50 @@ TEST_F(RoostTest, ReplayedBikeFindsItsOwnContactsAndSplashesNeedNoSpin) {
   }
 }
 
+// A pool with little or no room keeps the particles that fit, exactly as thrown with room to
+// spare, and the session's random numbers go on as if every particle had been made: robots and
+// later throws draw from the same sequence.
+TEST_F(RoostTest, AFullPoolKeepsWhatFitsAndDrawsTheSameRandomNumbers) {
+  RoostType& splash = terrain.tiles[0].roost[1];
+  splash = dirt();
+  splash.mode = ROOST_SPLASH;
+  splash.texture = 9;
+  spin_rear(100);
+  ASSERT_GT(bike->rear.depth, 0);
+  struct Thrown {
+    std::vector<std::vector<float>> particles;  // position and velocity, oldest first
+    std::vector<uint32_t> next_randoms;
+  };
+  auto throw_with_room = [&](int room, uint32_t seed) {
+    roost_pool_reset();
+    const float nowhere[3] = {0, 0, 0};
+    for (int i = 0; i < ROOST_PARTICLE_MAX - room; i++) roost_particle_add(nowhere, nowhere, &dirt());
+    std::mt19937 numbers(seed);
+    const int before = roost_pool.active_count;
+    for (int k = 0; k < 3; k++) bike_emit_roost(bike, true, &terrain, 1000, numbers);
+    Thrown out;
+    int32_t at = roost_pool.active_head;
+    for (int i = before; i < roost_pool.active_count; i++, at = roost_pool.particles[at].next) {
+      const RoostParticle& p = roost_pool.particles[at];
+      out.particles.insert(out.particles.begin(), {p.position[0], p.position[1], p.position[2], p.velocity[0],
+                                                   p.velocity[1], p.velocity[2], float(p.type->texture)});
+    }
+    for (int i = 0; i < 8; i++) out.next_randoms.push_back(numbers());
+    return out;
+  };
+  for (uint32_t seed : {1u, 2u, 3u}) {
+    const Thrown plenty = throw_with_room(ROOST_PARTICLE_MAX, seed);
+    // Three throws of both wheels, dirt and splash alike, make dozens of particles.
+    ASSERT_GT(plenty.particles.size(), 40u);
+    for (int room : {0, 1, 7, 33}) {
+      const Thrown tight = throw_with_room(room, seed);
+      ASSERT_EQ(tight.particles.size(), size_t(room)) << "seed " << seed << " room " << room;
+      for (int i = 0; i < room; i++) ASSERT_EQ(tight.particles[size_t(i)], plenty.particles[size_t(i)]) << i;
+      EXPECT_EQ(tight.next_randoms, plenty.next_randoms) << "seed " << seed << " room " << room;
+    }
+  }
+}
+
 TEST_F(RoostTest, PoolNeverHoldsMoreThanItsParticlesAndLandedOnesReturn) {
   spin_rear(100);
   for (int i = 0; i < 300; i++) emit(1000);
