@@ -3,7 +3,9 @@
 #include "physics/roost.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <iterator>
 
 #include <ode/ode.h>
 
@@ -14,7 +16,7 @@
 #include "track/objects.h"
 #include "track/terrain.h"
 
-RoostPool roost_pool = {{}, -1, -1, 0, -1};
+RoostPool roost_pool = {{}, {}, {}, -1, -1, 0, -1, 0};
 
 namespace {
 
@@ -139,9 +141,11 @@ void roost_pool_reset() {
     p.next = i + 1 < ROOST_PARTICLE_MAX ? i + 1 : -1;
     if (Billboard* b = particle_billboard(p)) b->texture = 0;
   }
+  std::fill(std::begin(pool.active_bits), std::end(pool.active_bits), uint64_t{0});
   pool.free_head = 0;
   pool.active_head = -1;
   pool.active_count = 0;
+  pool.added = 0;
 }
 
 void roost_particle_add(const float position[3], const float velocity[3], const RoostType* type) {
@@ -167,8 +171,12 @@ void roost_particle_add(const float position[3], const float velocity[3], const 
     b->a = type->a;
   }
   p.next = pool.active_head;
+  p.previous = -1;
+  if (pool.active_head >= 0) pool.particles[pool.active_head].previous = index;
   pool.active_head = index;
   pool.active_count++;
+  p.added = pool.added++;
+  pool.active_bits[index >> 6] |= uint64_t{1} << (index & 63);
 }
 
 void roost_particles_move(const Terrain* terrain) {
@@ -179,49 +187,69 @@ void roost_particles_move(const Terrain* terrain) {
   // rather than through the vector on every particle.
   Billboard* const boards = track_objects.billboards.data();
   const size_t board_count = track_objects.billboards.size();
-  int32_t* link = &pool.active_head;
-  while (*link >= 0) {
-    const int32_t index = *link;
-    RoostParticle& p = pool.particles[index];
-    const RoostType& type = *p.type;
-    const float drag = dt * type.drag;
-    const float vx = p.velocity[0], vy = p.velocity[1], vz = p.velocity[2];
-    const float x = p.position[0] + vx * dt;
-    const float y = p.position[1] + vy * dt;
-    const float z = p.position[2] + vz * dt;
-    p.position[0] = x;
-    p.position[1] = y;
-    p.position[2] = z;
-    p.velocity[0] = vx - vx * drag;
-    const float rising = (vy - vy * drag) - fall;
-    p.velocity[1] = rising;
-    p.velocity[2] = vz - vz * drag;
-    Billboard* b = p.billboard >= 0 && size_t(p.billboard) < board_count ? boards + p.billboard : nullptr;
-    if (b) {
-      b->x = x;
-      b->y = y;
-      b->z = z;
-      b->height += dt * type.grow;
-      if ((type.fade_r | type.fade_g | type.fade_b | type.fade_a) != 0) {
-        b->r = faded(b->r, type.fade_r);
-        b->g = faded(b->g, type.fade_g);
-        b->b = faded(b->b, type.fade_b);
-        b->a = faded(b->a, type.fade_a);
+  // Each particle moves on its own, so they move in the order of the pool (and of their
+  // billboards) rather than along the active list: memory is read in order.
+  int landed_count = 0;
+  for (int word = 0; word < int(std::size(pool.active_bits)); word++) {
+    for (uint64_t bits = pool.active_bits[word]; bits != 0; bits &= bits - 1) {
+      const int32_t index = word * 64 + std::countr_zero(bits);
+      RoostParticle& p = pool.particles[index];
+      const RoostType& type = *p.type;
+      const float drag = dt * type.drag;
+      const float vx = p.velocity[0], vy = p.velocity[1], vz = p.velocity[2];
+      const float x = p.position[0] + vx * dt;
+      const float y = p.position[1] + vy * dt;
+      const float z = p.position[2] + vz * dt;
+      p.position[0] = x;
+      p.position[1] = y;
+      p.position[2] = z;
+      p.velocity[0] = vx - vx * drag;
+      const float rising = (vy - vy * drag) - fall;
+      p.velocity[1] = rising;
+      p.velocity[2] = vz - vz * drag;
+      Billboard* b = p.billboard >= 0 && size_t(p.billboard) < board_count ? boards + p.billboard : nullptr;
+      if (b) {
+        b->x = x;
+        b->y = y;
+        b->z = z;
+        b->height += dt * type.grow;
+        if ((type.fade_r | type.fade_g | type.fade_b | type.fade_a) != 0) {
+          b->r = faded(b->r, type.fade_r);
+          b->g = faded(b->g, type.fade_g);
+          b->b = faded(b->b, type.fade_b);
+          b->a = faded(b->a, type.fade_a);
+        }
+      }
+      // A particle that is neither rising nor above the ground has landed.
+      const bool landed = rising < 0 && terrain_height_at(terrain, x, z) > y;
+      // One that is not a number any more would never land.
+      const bool lost = !std::isfinite(y);
+      if (landed || lost) {
+        if (b) b->texture = 0;
+        pool.landed[landed_count++] = index;
       }
     }
-    // A particle that is neither rising nor above the ground has landed.
-    const bool landed = rising < 0 && terrain_height_at(terrain, x, z) > y;
-    // One that is not a number any more would never land.
-    const bool lost = !std::isfinite(y);
-    if (landed || lost) {
-      if (b) b->texture = 0;
-      *link = p.next;
-      p.next = pool.free_head;
-      pool.free_head = index;
-      pool.active_count--;
+  }
+  if (landed_count == 0) return;
+  // Landed particles leave the active list and go to the head of the free list in the active
+  // list's order (newest first), so later throws reuse the same places as ever.
+  const uint32_t now = pool.added;
+  std::sort(pool.landed, pool.landed + landed_count, [&pool, now](int32_t a, int32_t b) {
+    return now - pool.particles[a].added < now - pool.particles[b].added;
+  });
+  for (int k = 0; k < landed_count; k++) {
+    const int32_t index = pool.landed[k];
+    RoostParticle& p = pool.particles[index];
+    if (p.previous >= 0) {
+      pool.particles[p.previous].next = p.next;
     } else {
-      link = &p.next;
+      pool.active_head = p.next;
     }
+    if (p.next >= 0) pool.particles[p.next].previous = p.previous;
+    pool.active_bits[index >> 6] &= ~(uint64_t{1} << (index & 63));
+    p.next = pool.free_head;
+    pool.free_head = index;
+    pool.active_count--;
   }
 }
 

@@ -20,17 +20,23 @@ struct RoostParticle {
   float position[3];  // ft
   float velocity[3];  // ft/s
   int32_t billboard;  // index in track_objects.billboards, -1 when the pool has none
+  int32_t previous;   // previous particle of the active list, -1 at its head
   const RoostType* type;
-  int32_t next;  // next particle of its list, -1 at the end
+  int32_t next;       // next particle of its list, -1 at the end
+  uint32_t added;     // the pool's count of particles added when this one was
 };
 
-// The pool: every particle is on the free list or the active list.
+// The pool: every particle is on the free list or the active list (newest first). The active
+// ones are also marked in a bit set, so their flight runs through memory in order.
 struct RoostPool {
   RoostParticle particles[ROOST_PARTICLE_MAX];
+  uint64_t active_bits[(ROOST_PARTICLE_MAX + 63) / 64];
+  int32_t landed[ROOST_PARTICLE_MAX];  // the step's landed particles, while it runs
   int32_t free_head;
   int32_t active_head;
   int32_t active_count;
   int32_t first_billboard;  // -1 = no billboards reserved
+  uint32_t added;           // particles added since the reset (wrapping)
 };
 extern RoostPool roost_pool;
 
