@@ -126,8 +126,8 @@ std::vector<uint32_t> statue_stamps;
 uint32_t stamp_now = 0;
 
 // A bike against the statues of the object cells around its frame; a statue that spans
-// several cells is tested once.
-void object_contacts(Bike* bike) {
+// several cells is tested once. reach is bike_reach(bike).
+void object_contacts(Bike* bike, double reach) {
   const float extent = track_terrain.extent;
   if (!(extent > 0)) return;
   auto cell = [extent](double v) {
@@ -141,7 +141,6 @@ void object_contacts(Bike* bike) {
     std::fill(statue_stamps.begin(), statue_stamps.end(), 0);
     stamp_now = 1;
   }
-  const double reach = bike_reach(bike);
   for (int r = r0; r <= r1; r++) {
     for (int c = c0; c <= c1; c++) {
       for (int32_t i : track_objects.statue_buckets[r][c]) {
@@ -164,9 +163,8 @@ void object_contacts(Bike* bike) {
   }
 }
 
-// A replayed bike only touches the gate: the touch stops the piece.
-void gate_touch(Bike* bike) {
-  const double reach = bike_reach(bike);
+// A replayed bike only touches the gate: the touch stops the piece. reach is bike_reach(bike).
+void gate_touch(Bike* bike, double reach) {
   for (int k = 0; k < session.piece_count; k++) {
     GatePiece& piece = session.pieces[k];
     const Statue& statue = track_objects.statues[size_t(piece.statue)];
@@ -186,20 +184,24 @@ bool gate_testing(int32_t start) {
 }
 
 // Bikes in a list sorted by descending frame speed; equal speeds keep slot order. An insertion
-// sort: it allocates nothing, and the order changes little from one step to the next.
-void sort_by_speed(Bike** bikes, int count) {
+// sort: it allocates nothing, and the order changes little from one step to the next. A value
+// per bike, when given, moves along with its bike.
+void sort_by_speed(Bike** bikes, int count, double* carried = nullptr) {
   float speed[SLOT_COUNT];
   for (int i = 0; i < count; i++) speed[i] = bike_frame_speed(bikes[i]);
   for (int i = 1; i < count; i++) {
     Bike* bike = bikes[i];
     const float v = speed[i];
+    const double value = carried ? carried[i] : 0;
     int j = i;
     for (; j > 0 && speed[j - 1] < v; j--) {
       bikes[j] = bikes[j - 1];
       speed[j] = speed[j - 1];
+      if (carried) carried[j] = carried[j - 1];
     }
     bikes[j] = bike;
     speed[j] = v;
+    if (carried) carried[j] = value;
   }
 }
 
@@ -221,6 +223,8 @@ void stage_mark(SessionStage stage) {
 }
 
 Bike* step_list[SLOT_COUNT];
+double step_reach[SLOT_COUNT];  // bike_reach of each listed bike: objects and bike pairs share it
+int step_slot[SLOT_COUNT];      // the slot of each listed bike, before the list is sorted
 Bike* candidate_list[SLOT_COUNT];
 int candidate_slots[SLOT_COUNT];
 
@@ -229,19 +233,22 @@ void collisions_offline() {
   for (int slot = 0; slot < SLOT_COUNT; slot++) {
     Bike* bike = slot_bike(slot);
     if (!bike) continue;
+    // Contacts add joints and forces but move no body, so one reach serves the whole pass.
+    step_reach[count] = bike_reach(bike);
+    step_slot[count] = slot;
     step_list[count++] = bike;
     if (game.slot_kind[slot] == SLOT_REPLAY) continue;
     bike_ground_contacts(bike, &track_terrain);
-    object_contacts(bike);
+    object_contacts(bike, step_reach[count - 1]);
   }
   if (gate_testing(race_start_tick)) {
-    for (int slot = 0; slot < SLOT_COUNT; slot++) {
-      if (slot_bike(slot) && game.slot_kind[slot] == SLOT_REPLAY) gate_touch(slot_bike(slot));
+    for (int i = 0; i < count; i++) {
+      if (game.slot_kind[step_slot[i]] == SLOT_REPLAY) gate_touch(step_list[i], step_reach[i]);
     }
   }
   stage_mark(STAGE_CONTACTS);
-  sort_by_speed(step_list, count);
-  bike_list_collisions(step_list, count, 0);
+  sort_by_speed(step_list, count, step_reach);
+  bike_list_collisions(step_list, count, 0, step_reach);
   stage_mark(STAGE_BIKE_BIKE);
 }
 
@@ -272,10 +279,10 @@ void collisions_connected() {
     candidate_list[count++] = bike;
   }
   if (!has_slot && gate_testing(race_start_tick + WATCH_DELAY)) {
-    for (int i = 0; i < count; i++) gate_touch(candidate_list[i]);
+    for (int i = 0; i < count; i++) gate_touch(candidate_list[i], bike_reach(candidate_list[i]));
   }
   if (!own) return;
-  object_contacts(own);
+  object_contacts(own, bike_reach(own));
   stage_mark(STAGE_CONTACTS);
   if (!has_slot) return;  // watchers ride through the others
   sort_by_speed(candidate_list, count);
@@ -284,7 +291,7 @@ void collisions_connected() {
     if (bike_bike_collision(own, other, 1)) bike_knockback_start(other);
     if (other->knockback > 0.25f) {
       bike_ground_contacts(other, &track_terrain);
-      object_contacts(other);
+      object_contacts(other, bike_reach(other));
     }
   }
   stage_mark(STAGE_BIKE_BIKE);

@@ -675,7 +675,7 @@ bool apart(double distance, double reach_sum) { return distance >= reach_sum * (
 
 }  // namespace
 
-void bike_list_collisions(Bike* const* list, int count, int mode) {
+void bike_list_collisions(Bike* const* list, int count, int mode, const double* reaches) {
   count = std::clamp(count, 0, SLOT_COUNT);
   // Sweep along whichever of x and z the frames spread over more.
   double low[2] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
@@ -692,7 +692,7 @@ void bike_list_collisions(Bike* const* list, int count, int mode) {
   double widest = 0;
   for (int i = 0; i < count; i++) {
     const dReal* p = dBodyGetPosition(list[i]->bodies[BODY_FRAME]);
-    list_reach[i] = reach_from(list[i], to_vec(p));
+    list_reach[i] = reaches ? reaches[i] : reach_from(list[i], to_vec(p));
     list_unsorted[i] = !(std::isfinite(p[axis]) && std::isfinite(list_reach[i]));
     if (list_unsorted[i]) continue;
     sweep[sorted++] = {p[axis], list_reach[i], i};

@@ -105,8 +105,9 @@ bool bike_out_of_reach(const Bike* bike, double reach, const dReal* position, do
 // bike_bike_collision for every pair i < j of a list (at most SLOT_COUNT bikes, sorted by
 // descending frame speed), in that order, with list[i] as the faster bike. Pairs whose frames
 // are farther apart along x or z than their reaches are left out by a sweep first: the result
-// is the same as testing all pairs, without the all-pairs cost.
-void bike_list_collisions(Bike* const* list, int count, int mode);
+// is the same as testing all pairs, without the all-pairs cost. reaches, when given, holds
+// bike_reach of each listed bike, worked out by the caller for this very pose.
+void bike_list_collisions(Bike* const* list, int count, int mode, const double* reaches = nullptr);
 
 // Contact arithmetic, shared with the tests.
 // The arcade bike loses up to 37.5% of its grip at 45° of lean (roll in rad).
