@@ -7,6 +7,8 @@
 namespace {
 
 constexpr double NONE = -std::numeric_limits<double>::infinity();
+// The corner after corner i around a triangle (a table: the remainder costs a division).
+constexpr int NEXT[3] = {1, 2, 0};
 
 // Any unit vector perpendicular to the unit vector a.
 Vec3d any_perpendicular(Vec3d a) {
@@ -17,13 +19,13 @@ Vec3d any_perpendicular(Vec3d a) {
 
 // True when p (in the triangle's plane) lies inside the triangle or on its border.
 bool inside(const GroundTriangle& t, Vec3d p) {
-  double s[3];
-  for (int i = 0; i < 3; i++) {
-    Vec3d a = t.v[i];
-    Vec3d b = t.v[(i + 1) % 3];
-    s[i] = dot(cross(b - a, p - a), t.normal);
-  }
-  return (s[0] >= 0 && s[1] >= 0 && s[2] >= 0) || (s[0] <= 0 && s[1] <= 0 && s[2] <= 0);
+  const Vec3d* v = t.v;
+  const double s0 = dot(cross(v[1] - v[0], p - v[0]), t.normal);
+  const double s1 = dot(cross(v[2] - v[1], p - v[1]), t.normal);
+  // Beyond one edge and within the next: outside whatever the third says.
+  if ((s0 > 0 && s1 < 0) || (s0 < 0 && s1 > 0)) return false;
+  const double s2 = dot(cross(v[0] - v[2], p - v[2]), t.normal);
+  return (s0 >= 0 && s1 >= 0 && s2 >= 0) || (s0 <= 0 && s1 <= 0 && s2 <= 0);
 }
 
 // The point of the circle nearest to q.
@@ -164,9 +166,9 @@ ContactHit torus_triangle(Vec3d centre, Vec3d axle, double ring, double tread, c
   for (int i = 0; i < 3; i++) side[i] = dot(t.v[i] - centre, axle);
   for (int i = 0; i < 3; i++) {
     Vec3d a = t.v[i];
-    Vec3d b = t.v[(i + 1) % 3];
+    Vec3d b = t.v[NEXT[i]];
     // An edge wholly on one side of the circle's plane is at least its nearer end's offset away.
-    const double ha = side[i], hb = side[(i + 1) % 3];
+    const double ha = side[i], hb = side[NEXT[i]];
     if ((ha > 0) == (hb > 0) && std::min(std::fabs(ha), std::fabs(hb)) >= wanted) continue;
     // No point of an edge whose nearest point is farther than ring + tread from the centre
     // can reach the tread.
@@ -190,7 +192,7 @@ ContactHit sphere_triangle(Vec3d centre, double radius, const GroundTriangle& t)
 
   ContactHit best = {NONE, {}, {}};
   for (int i = 0; i < 3; i++) {
-    Vec3d q = segment_closest_point(centre, t.v[i], t.v[(i + 1) % 3]);
+    Vec3d q = segment_closest_point(centre, t.v[i], t.v[NEXT[i]]);
     double d = length(centre - q);
     if (radius - d > best.depth) best = feature_hit(radius, q, centre, d, n);
   }
