@@ -496,24 +496,77 @@ bool torus_sphere_contact(const WheelState& wheel, const ContactSphere& sphere, 
   return sphere_sphere_contact(tread_sphere, sphere, mode, result);
 }
 
-int part_object_collision(Bike* bike, const Shape* shape, dBodyID object_body, const dReal* position,
-                          const dReal* rotation, int mode, bool touch_only) {
+namespace {
+
+// World centres of the spheres of listed bikes' shapes, placed at most once per bike-bike pass:
+// every pair and every part of the other bike would otherwise place them again. Nothing moves
+// a body during the pass, so a placed centre is the very value placing it again would give.
+// A shape that no longer fits the pool is placed at each use instead.
+constexpr int PLACED_POOL = SLOT_COUNT * 128;
+Vec3d placed_pool[PLACED_POOL];
+int placed_used = 0;
+uint32_t placed_pass = 0;                          // the pass the entries below belong to
+uint32_t placed_stamp[SLOT_COUNT][BODY_COUNT];     // the pass a shape was placed in
+const Vec3d* placed_at[SLOT_COUNT][BODY_COUNT];    // its centres, or null when they did not fit
+
+// One shape of a listed bike: the list index, for its place in the pass's cache.
+struct ListedShape {
+  int index;  // -1: not listed, nothing is kept
+  const Bike* bike;
+  int body;
+};
+
+// The shape's world centres, placed on first use in this pass; null when they are not kept.
+const Vec3d* placed_centres(const ListedShape& listed) {
+  if (listed.index < 0) return nullptr;
+  const int i = listed.index, k = listed.body;
+  if (placed_stamp[i][k] == placed_pass) return placed_at[i][k];
+  placed_stamp[i][k] = placed_pass;
+  placed_at[i][k] = nullptr;
+  const Shape* shape = listed.bike->shapes[k];
+  if (!shape || shape->sphere_count > PLACED_POOL - placed_used) return nullptr;
+  Vec3d* centres = placed_pool + placed_used;
+  placed_used += shape->sphere_count;
+  dBodyID body = listed.bike->bodies[k];
+  const dReal* pos = dBodyGetPosition(body);
+  const dReal* rot = dBodyGetRotation(body);
+  for (int s = 0; s < shape->sphere_count; s++) centres[s] = world_point(pos, rot, shape->spheres[s].centre);
+  placed_at[i][k] = centres;
+  return centres;
+}
+
+// A new pass: every shape is placed afresh.
+void placed_pass_start() {
+  placed_used = 0;
+  if (++placed_pass == 0) {
+    for (auto& row : placed_stamp) std::fill(row, row + BODY_COUNT, 0u);
+    placed_pass = 1;
+  }
+}
+
+// part_object_collision with the bike's own shapes and the foreign shape taken from the pass's
+// cache where they are listed (own_index or foreign.index >= 0).
+int part_collision(Bike* bike, int own_index, const Shape* shape, const ListedShape& foreign, dBodyID object_body,
+                   const dReal* position, const dReal* rotation, int mode, bool touch_only) {
   if (!shape) return 0;
   const int sphere_mode = touch_only ? SPHERE_REPORT : mode;
   const Vec3d object_pos = to_vec(position);
   int mask = 0;
   // The foreign spheres' world centres, placed once when the first part comes within reach.
   static Vec3d foreign_centres[SHAPE_MAX_SPHERES];
-  bool placed = false;
+  const Vec3d* foreign_placed = nullptr;
   auto foreign_sphere = [&](int s) {
-    if (!placed) {
-      for (int k = 0; k < shape->sphere_count; k++) {
-        foreign_centres[k] = world_point(position, rotation, shape->spheres[k].centre);
+    if (!foreign_placed) {
+      foreign_placed = placed_centres(foreign);
+      if (!foreign_placed) {
+        for (int k = 0; k < shape->sphere_count; k++) {
+          foreign_centres[k] = world_point(position, rotation, shape->spheres[k].centre);
+        }
+        foreign_placed = foreign_centres;
       }
-      placed = true;
     }
     const ShapeSphere& sphere = shape->spheres[s];
-    return ContactSphere{foreign_centres[s], sphere.radius, sphere.friction, SHAPE_SPHERE_STIFFNESS,
+    return ContactSphere{foreign_placed[s], sphere.radius, sphere.friction, SHAPE_SPHERE_STIFFNESS,
                          SHAPE_SPHERE_DAMPING, object_body};
   };
 
@@ -562,11 +615,12 @@ int part_object_collision(Bike* bike, const Shape* shape, dBodyID object_body, c
     Vec3d own_pos = to_vec(pos);
     double reach = own->bounding_radius + shape->bounding_radius;
     if (dot(own_pos - object_pos, own_pos - object_pos) >= reach * reach) continue;
+    const Vec3d* own_placed = placed_centres({own_index, bike, part.body});
     bool touched = false;
     for (int a = 0; a < own->sphere_count; a++) {
       const ShapeSphere& mine = own->spheres[a];
-      ContactSphere s1 = {world_point(pos, rot, mine.centre), mine.radius, mine.friction, SHAPE_SPHERE_STIFFNESS,
-                          SHAPE_SPHERE_DAMPING, body};
+      ContactSphere s1 = {own_placed ? own_placed[a] : world_point(pos, rot, mine.centre), mine.radius, mine.friction,
+                          SHAPE_SPHERE_STIFFNESS, SHAPE_SPHERE_DAMPING, body};
       // A sphere out of reach of the foreign bounding sphere touches none of its spheres; the
       // margin covers the bound's float rounding.
       const double out_of_reach = (mine.radius + shape->bounding_radius) * (1 + 1e-6) + 1e-6;
@@ -585,10 +639,19 @@ int part_object_collision(Bike* bike, const Shape* shape, dBodyID object_body, c
   return mask;
 }
 
+}  // namespace
+
+int part_object_collision(Bike* bike, const Shape* shape, dBodyID object_body, const dReal* position,
+                          const dReal* rotation, int mode, bool touch_only) {
+  return part_collision(bike, -1, shape, {-1, nullptr, 0}, object_body, position, rotation, mode, touch_only);
+}
+
 namespace {
 
-// bike_bike_collision with each bike's reach from its frame already known.
-int bike_pair_collision(Bike* a, Bike* b, int mode, double reach_a, double reach_b) {
+// bike_bike_collision with each bike's reach from its frame already known; index_a and
+// index_b are the bikes' places in the pass's list (-1 outside a pass).
+int bike_pair_collision(Bike* a, Bike* b, int mode, double reach_a, double reach_b, int index_a = -1,
+                        int index_b = -1) {
   if (a == b) return 0;  // a bike against itself would join its bodies to themselves
   const Vec3d frame_a = to_vec(dBodyGetPosition(a->bodies[BODY_FRAME]));
   const Vec3d frame_b = to_vec(dBodyGetPosition(b->bodies[BODY_FRAME]));
@@ -614,8 +677,8 @@ int bike_pair_collision(Bike* a, Bike* b, int mode, double reach_a, double reach
     // A part whose bounding sphere stays beyond b's reach meets none of b's parts.
     if (bike_out_of_reach(b, reach_b, dBodyGetPosition(body), shape->bounding_radius)) continue;
     bool touch_only = part.pushes ? false : mode != 0;
-    int touched = part_object_collision(b, shape, body, dBodyGetPosition(body), dBodyGetRotation(body), sphere_mode,
-                                        touch_only);
+    int touched = part_collision(b, index_b, shape, {index_a, a, part.body}, body, dBodyGetPosition(body),
+                                 dBodyGetRotation(body), sphere_mode, touch_only);
     mask |= touched;
     if (part.body == BODY_FRONT_WHEEL && touched) front_hit = true;
   }
@@ -677,6 +740,7 @@ bool apart(double distance, double reach_sum) { return distance >= reach_sum * (
 
 void bike_list_collisions(Bike* const* list, int count, int mode, const double* reaches) {
   count = std::clamp(count, 0, SLOT_COUNT);
+  placed_pass_start();
   // Sweep along whichever of x and z the frames spread over more.
   double low[2] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
   double high[2] = {-low[0], -low[1]};
@@ -728,7 +792,7 @@ void bike_list_collisions(Bike* const* list, int count, int mode, const double* 
     for (int w = 0; w < PAIR_WORDS; w++) {
       for (uint64_t bits = pair_bits[i][w]; bits; bits &= bits - 1) {
         const int j = w * 64 + std::countr_zero(bits);
-        bike_pair_collision(list[i], list[j], mode, list_reach[i], list_reach[j]);
+        bike_pair_collision(list[i], list[j], mode, list_reach[i], list_reach[j], i, j);
       }
     }
   }
