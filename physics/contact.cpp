@@ -69,6 +69,39 @@ bool cell_triangle(const CellCorners& corners, const int* index, GroundTriangle*
 struct CellRange {
   int i0, i1, j0, j1;
 };
+
+// The corners of a range of cells, each read once, for searches that visit every cell of it
+// (neighbouring cells share corners). Ranges wider than the table read the grid per cell.
+constexpr int CORNER_SPAN = 6;
+struct CornerTable {
+  const Terrain* terrain;
+  int i0, j0;
+  bool kept;
+  double heights[CORNER_SPAN][CORNER_SPAN];  // [row - j0][column - i0]
+};
+void corner_table_fill(CornerTable* table, const Terrain* t, const CellRange& r) {
+  table->terrain = t;
+  table->i0 = r.i0;
+  table->j0 = r.j0;
+  const int columns = r.i1 - r.i0 + 2, rows = r.j1 - r.j0 + 2;
+  table->kept = columns <= CORNER_SPAN && rows <= CORNER_SPAN;
+  if (!table->kept) return;
+  for (int row = 0; row < rows; row++) {
+    for (int col = 0; col < columns; col++) table->heights[row][col] = ground_height(t, r.i0 + col, r.j0 + row);
+  }
+}
+// cell_corners of cell (i, j) of the table's range.
+CellCorners table_corners(const CornerTable& table, int i, int j) {
+  if (!table.kept) return cell_corners(table.terrain, i, j);
+  const double g = table.terrain->spacing;
+  const double* near = table.heights[j - table.j0] + (i - table.i0);
+  const double* far = table.heights[j + 1 - table.j0] + (i - table.i0);
+  CellCorners out = {{{i * g, near[0], j * g}, {(i + 1) * g, near[1], j * g}, {i * g, far[0], (j + 1) * g},
+                      {(i + 1) * g, far[1], (j + 1) * g}},
+                     0};
+  out.top = std::max(std::max(out.c[0].y, out.c[1].y), std::max(out.c[2].y, out.c[3].y));
+  return out;
+}
 bool cell_range(const Terrain* t, Vec3d centre, double reach, CellRange* out) {
   if (!(std::fabs(centre.x) < GROUND_REACH && std::fabs(centre.z) < GROUND_REACH && std::isfinite(centre.y))) {
     return false;
@@ -132,6 +165,8 @@ ContactHit wheel_deepest(const Terrain* t, Vec3d centre, Vec3d axle, double ring
   const auto test = [&](const GroundTriangle& triangle, double beat) {
     return torus_triangle(centre, axle, ring, tread, triangle, beat);
   };
+  CornerTable table;
+  corner_table_fill(&table, t, r);
 
   // First the cell under the tread circle's lowest point on level ground.
   int first_i = r.i0 - 1, first_j = r.j0 - 1;
@@ -146,7 +181,7 @@ ContactHit wheel_deepest(const Terrain* t, Vec3d centre, Vec3d axle, double ring
     if (ci >= r.i0 && ci <= r.i1 && cj >= r.j0 && cj <= r.j1) {
       first_i = int(ci);
       first_j = int(cj);
-      const CellCorners corners = cell_corners(t, first_i, first_j);
+      const CellCorners corners = table_corners(table, first_i, first_j);
       // The triangle under the point goes first: it usually holds the touch, and the bar it
       // sets spares the other one's edge searches.
       const double fx = low.x / g - ci, fz = low.z / g - cj;
@@ -170,7 +205,7 @@ ContactHit wheel_deepest(const Terrain* t, Vec3d centre, Vec3d axle, double ring
   const double slab = tread + CULL_MARGIN;
   for (int j = r.j0; j <= r.j1; j++) {
     for (int i = r.i0; i <= r.i1; i++) {
-      const CellCorners corners = cell_corners(t, i, j);
+      const CellCorners corners = table_corners(table, i, j);
       if (corners.top < lowest) continue;
       if (i == first_i && j == first_j) {
         for (const ContactHit& hit : first_hits) {
