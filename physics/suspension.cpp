@@ -130,9 +130,10 @@ void suspension_update(Bike* bike) {
   set_hinge_motor(arm, shock_torque(bike, float(dJointGetHingeAngle(arm)), float(dJointGetHingeAngleRate(arm))));
 }
 
-float steer_heading_angle(const Bike* bike) {
-  float a[3];
-  steering_axis(bike->info, a);
+namespace {
+
+// The two steering helpers below with the steering axis already worked out (steering_axis).
+float heading_angle(const Bike* bike, const float a[3]) {
   const float f[3] = {0, -a[2], a[1]};
   const dReal* w = dBodyGetLinearVel(bike->bodies[BODY_FRONT_WHEEL]);
   dVector3 v;
@@ -143,13 +144,25 @@ float steer_heading_angle(const Bike* bike) {
   return 0;
 }
 
-void apply_steering_torque(Bike* bike, float torque) {
-  float a[3];
-  steering_axis(bike->info, a);
+void steering_torque(Bike* bike, const float a[3], float torque) {
   dVector3 axis;
   dBodyVectorToWorld(bike->bodies[BODY_FRAME], a[0], a[1], a[2], axis);
   dBodyAddTorque(bike->bodies[BODY_FRONT_WHEEL], torque * axis[0], torque * axis[1], torque * axis[2]);
   dBodyAddTorque(bike->bodies[BODY_FRAME], -torque * axis[0], -torque * axis[1], -torque * axis[2]);
+}
+
+}  // namespace
+
+float steer_heading_angle(const Bike* bike) {
+  float a[3];
+  steering_axis(bike->info, a);
+  return heading_angle(bike, a);
+}
+
+void apply_steering_torque(Bike* bike, float torque) {
+  float a[3];
+  steering_axis(bike->info, a);
+  steering_torque(bike, a, torque);
 }
 
 void steering_damper(Bike* bike) {
@@ -176,10 +189,13 @@ void steering_update(Bike* bike) {
   float rider = rider_direct * s.direct_steering;
 
   const WheelInfo& wheel = bike->info.front_wheel;
-  float vw = (wheel.ring_radius + wheel.tread_radius) * float(dJointGetHingeAngleRate(bike->joints[JOINT_FRONT_AXLE]));
+  const double front_spin = dJointGetHingeAngleRate(bike->joints[JOINT_FRONT_AXLE]);  // rad/s
+  float vw = (wheel.ring_radius + wheel.tread_radius) * float(front_spin);
   float roll = roll_angle(bike);
   float delta = float(dJointGetHingeAngle(bike->joints[JOINT_STEERING]));
-  float beta = steer_heading_angle(bike);
+  float axis[3];
+  steering_axis(bike->info, axis);
+  float beta = heading_angle(bike, axis);
 
   // Lock by speed, interpolated in 1/speed: full below the full-lock speed, restricted above
   // the restricted-lock speed, and wider on slippery ground.
@@ -203,8 +219,7 @@ void steering_update(Bike* bike) {
   }
 
   float stability;
-  bool front_rolling = bike->front.depth > 0 &&
-                       std::fabs(dJointGetHingeAngleRate(bike->joints[JOINT_FRONT_AXLE])) >= QUARTER_TURN;
+  bool front_rolling = bike->front.depth > 0 && std::fabs(front_spin) >= QUARTER_TURN;
   if (!front_rolling) {
     bike->land_damping = s.land_damping_factor;
     stability = -SELF_CENTRING * delta;
@@ -242,7 +257,7 @@ void steering_update(Bike* bike) {
     float cap = BUMP_TORQUE * clampf((BUMP_STEPS - bike->invulnerability) / BUMP_STEPS, 0, 1);
     stability = clampf(stability, -cap, cap);
   }
-  apply_steering_torque(bike, clampf((stability + rider) * STEERING_GAIN, lo_limit, hi_limit));
+  steering_torque(bike, axis, clampf((stability + rider) * STEERING_GAIN, lo_limit, hi_limit));
   bike->lean_limit = lean_limit(vw, roll, beta, delta, lock);
 }
 
