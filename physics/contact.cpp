@@ -27,9 +27,11 @@ constexpr double CULL_MARGIN = 1e-5;
 Vec3d to_vec(const dReal* v) { return {v[0], v[1], v[2]}; }
 
 // World point of body-relative point p for a body at pos with rotation rot (ODE 3x4 rows).
+double world_y(const dReal* pos, const dReal* rot, const float* p) {
+  return rot[4] * p[0] + rot[5] * p[1] + rot[6] * p[2] + pos[1];
+}
 Vec3d world_point(const dReal* pos, const dReal* rot, const float* p) {
-  return {rot[0] * p[0] + rot[1] * p[1] + rot[2] * p[2] + pos[0],
-          rot[4] * p[0] + rot[5] * p[1] + rot[6] * p[2] + pos[1],
+  return {rot[0] * p[0] + rot[1] * p[1] + rot[2] * p[2] + pos[0], world_y(pos, rot, p),
           rot[8] * p[0] + rot[9] * p[1] + rot[10] * p[2] + pos[2]};
 }
 
@@ -431,9 +433,10 @@ bool shape_ground_contacts(const Shape* shape, dBodyID body, const dReal* positi
   bool touched = false;
   for (int s = 0; s < shape->sphere_count; s++) {
     const ShapeSphere& sphere = shape->spheres[s];
-    const Vec3d centre = world_point(position, rotation, sphere.centre);
     const double radius = sphere.radius;
-    if (highest < centre.y - radius - CULL_MARGIN) continue;
+    // The height alone decides most spheres.
+    if (highest < world_y(position, rotation, sphere.centre) - radius - CULL_MARGIN) continue;
+    const Vec3d centre = world_point(position, rotation, sphere.centre);
     ContactHit hit = deepest_over_cells(terrain, centre, radius, [&](const GroundTriangle& triangle) {
       return sphere_triangle(centre, radius, triangle);
     });
@@ -590,7 +593,7 @@ int part_collision(Bike* bike, int own_index, const Shape* shape, const ListedSh
   // The foreign spheres' world centres, placed once when the first part comes within reach.
   static Vec3d foreign_centres[SHAPE_MAX_SPHERES];
   const Vec3d* foreign_placed = nullptr;
-  auto foreign_sphere = [&](int s) {
+  auto place_foreign = [&] {
     if (!foreign_placed) {
       foreign_placed = placed_centres(foreign);
       if (!foreign_placed) {
@@ -600,8 +603,11 @@ int part_collision(Bike* bike, int own_index, const Shape* shape, const ListedSh
         foreign_placed = foreign_centres;
       }
     }
+    return foreign_placed;
+  };
+  auto foreign_sphere = [&](int s) {
     const ShapeSphere& sphere = shape->spheres[s];
-    return ContactSphere{foreign_placed[s], sphere.radius, sphere.friction, SHAPE_SPHERE_STIFFNESS,
+    return ContactSphere{place_foreign()[s], sphere.radius, sphere.friction, SHAPE_SPHERE_STIFFNESS,
                          SHAPE_SPHERE_DAMPING, object_body};
   };
 
@@ -615,7 +621,12 @@ int part_collision(Bike* bike, int own_index, const Shape* shape, const ListedSh
     if (dot(centre - object_pos, centre - object_pos) >= reach * reach) continue;
     SphereContactResult deepest = {};
     bool touched = false;
+    const Vec3d* centres = place_foreign();
+    const double tyre = double(wheel->ring_radius) + double(wheel->tread_radius);
     for (int s = 0; s < shape->sphere_count; s++) {
+      // The distance test torus_sphere_contact starts with: most spheres miss, so skip the call.
+      const double torus_reach = tyre + shape->spheres[s].radius;
+      if (dot(centres[s] - centre, centres[s] - centre) > torus_reach * torus_reach) continue;
       const ContactSphere foreign = foreign_sphere(s);
       SphereContactResult result = {};
       if (!torus_sphere_contact(*wheel, foreign, sphere_mode, &result)) continue;
@@ -660,13 +671,13 @@ int part_collision(Bike* bike, int own_index, const Shape* shape, const ListedSh
       // margin covers the bound's float rounding.
       const double out_of_reach = (mine.radius + shape->bounding_radius) * (1 + 1e-6) + 1e-6;
       if (dot(s1.centre - object_pos, s1.centre - object_pos) >= out_of_reach * out_of_reach) continue;
+      const Vec3d* centres = place_foreign();
       for (int b = 0; b < shape->sphere_count; b++) {
-        const ContactSphere foreign = foreign_sphere(b);
         // The distance test sphere_sphere_contact starts with: most pairs miss, so skip the call.
-        const Vec3d d = foreign.centre - s1.centre;
-        const double touch = s1.radius + foreign.radius;
+        const Vec3d d = centres[b] - s1.centre;
+        const double touch = s1.radius + double(shape->spheres[b].radius);
         if (dot(d, d) >= touch * touch) continue;
-        if (sphere_sphere_contact(s1, foreign, sphere_mode, nullptr)) touched = true;
+        if (sphere_sphere_contact(s1, foreign_sphere(b), sphere_mode, nullptr)) touched = true;
       }
     }
     if (touched) mask |= part.bit;
