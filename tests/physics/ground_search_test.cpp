@@ -126,7 +126,7 @@ TEST_F(RoughGround, WheelSearchFindsThePlainSearchTouch) {
   wheel.ring_radius = RING;
   wheel.tread_radius = TREAD;
   int touches = 0;
-  for (int n = 0; n < 13000; n++) {
+  for (int n = 0; n < 12400; n++) {
     if (n == 12000) make_ground(6, 0.375f);  // the same 48 ft, seven cells under a wheel
 
     // From clear of the ground down to sunk deeper than the whole tread; a lying wheel from
