@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <iterator>
 
 #include <ode/ode.h>
@@ -31,6 +33,14 @@ double random_r(std::mt19937& random) {
 Billboard* particle_billboard(const RoostParticle& p) {
   if (p.billboard < 0 || size_t(p.billboard) >= track_objects.billboards.size()) return nullptr;
   return &track_objects.billboards[size_t(p.billboard)];
+}
+
+// The four fade bytes lie side by side, so one word read says whether a type fades at all.
+static_assert(offsetof(RoostType, fade_a) == offsetof(RoostType, fade_r) + 3);
+bool fades(const RoostType& type) {
+  uint32_t word;
+  std::memcpy(&word, &type.fade_r, sizeof word);
+  return word != 0;
 }
 
 uint8_t faded(uint8_t value, uint8_t fade) {
@@ -187,6 +197,10 @@ void roost_particles_move(const Terrain* terrain) {
   // rather than through the vector on every particle.
   Billboard* const boards = track_objects.billboards.data();
   const size_t board_count = track_objects.billboards.size();
+  // Particle i shows on billboard first_billboard + i: when the table holds the whole range,
+  // no particle needs its own check.
+  const bool all_shown =
+      pool.first_billboard >= 0 && size_t(pool.first_billboard) + ROOST_PARTICLE_MAX <= board_count;
   // Each particle moves on its own, so they move in the order of the pool (and of their
   // billboards) rather than along the active list: memory is read in order.
   int landed_count = 0;
@@ -207,13 +221,14 @@ void roost_particles_move(const Terrain* terrain) {
       const float rising = (vy - vy * drag) - fall;
       p.velocity[1] = rising;
       p.velocity[2] = vz - vz * drag;
-      Billboard* b = p.billboard >= 0 && size_t(p.billboard) < board_count ? boards + p.billboard : nullptr;
+      Billboard* b = all_shown || (p.billboard >= 0 && size_t(p.billboard) < board_count) ? boards + p.billboard
+                                                                                           : nullptr;
       if (b) {
         b->x = x;
         b->y = y;
         b->z = z;
         b->height += dt * type.grow;
-        if ((type.fade_r | type.fade_g | type.fade_b | type.fade_a) != 0) {
+        if (fades(type)) {
           b->r = faded(b->r, type.fade_r);
           b->g = faded(b->g, type.fade_g);
           b->b = faded(b->b, type.fade_b);
