@@ -436,6 +436,7 @@ struct FieldBike {
   double x, z;
   V3 back;
   double speed;
+  double radius;  // footprint_radius(speed)
   Footprint f;
   FootprintBox box;
 };
@@ -462,7 +463,8 @@ void field_build() {
     e.speed = bike_frame_speed(bike);
     e.f = footprint(p, e.back, e.speed);
     e.box = footprint_box(e.f);
-    field_max_radius = std::max(field_max_radius, footprint_radius(e.speed));
+    e.radius = footprint_radius(e.speed);
+    field_max_radius = std::max(field_max_radius, e.radius);
   }
   // Insertion sort: nothing allocated, and the order changes little from step to step.
   for (int i = 1; i < field_count; ++i) {
@@ -491,7 +493,7 @@ const Bike* bike_ahead(const Bike* bike, V3 back, double speed) {
     const FieldBike& other = field[i];
     if (other.bike == bike) continue;
     const double dx = other.x - pos[0], dz = other.z - pos[2];
-    const double reach = own_radius + footprint_radius(other.speed);
+    const double reach = own_radius + other.radius;
     const double d2 = dx * dx + dz * dz;
     if (d2 > reach * reach) continue;  // footprints this far apart never meet
     if (dx * (back.x + other.back.x) + dz * (back.z + other.back.z) >= 0) continue;  // not ahead
@@ -563,6 +565,18 @@ double front_grip(float x, float z) {
   const int tile = terrain_tile_at(terrain, x, z);
   if (tile < 0 || tile >= terrain->tile_count) return 1;
   return terrain->tiles[tile].friction[0].coefficient;
+}
+
+// The steepest lean (rad) against the ground the grip allows: atan of the friction
+// coefficient, at most 1.1780972. Most of a track shares a few coefficients, so the last one
+// and its result are kept: the same argument gives the same value.
+double grip_lean(double coefficient) {
+  static double last_coefficient = 1, last_lean = std::atan(1.0);
+  if (coefficient != last_coefficient) {
+    last_coefficient = coefficient;
+    last_lean = std::atan(coefficient);
+  }
+  return std::min(last_lean, 1.1780972);
 }
 
 // How many g the wheels' contacts push up with beyond the bike's weight, at least 1: the
@@ -672,9 +686,7 @@ void normal_controller(Bike* bike, AutoPilot& pilot) {
     const Vec3f n = terrain_normal_at(&track_terrain, float(x), float(z));
     dVector3 local;
     dBodyVectorFromWorld(frame, n.x, n.y, n.z, local);
-    const double phi = std::atan2(local[0], local[1]);
-    const double psi = std::min(std::atan(front_grip(float(x), float(z))), 1.1780972);
-    theta = std::clamp(theta, roll - phi - psi, roll - phi + psi);
+    theta = autopilot_ground_clamp(theta, roll, local[0], local[1], grip_lean(front_grip(float(x), float(z))));
   };
   if (track_terrain.grid_size > 0) {
     for (int32_t i = i0 + 4; i >= i0; --i) limit_at(point(pilot, i).x, point(pilot, i).z);
@@ -885,6 +897,16 @@ void autopilot_step(Bike* bike) {
   if (hold_without_path(bike, *pilot)) return;
   if (sim_tick < race_start_tick + int32_t(START_SECONDS / SIM_STEP) && start_sequence(bike, *pilot)) return;
   ride(bike, *pilot);
+}
+
+// The slope's lean phi = atan2(nx, ny) lies within +-nx/ny when ny > 0 (|atan t| <= |t|). When
+// the lean asked for is that far and a margin inside the grip either side of the roll, no
+// slope within the bound can move it, so the arctangent is not needed; the margin of 1e-9 rad
+// dwarfs the rounding of the bounds (some 1e-15 rad), so the answer is the same to the bit.
+double autopilot_ground_clamp(double theta, double roll, double nx, double ny, double psi) {
+  if (ny > 0 && std::fabs(theta - roll) + std::fabs(nx) / ny + 1e-9 <= psi) return theta;
+  const double phi = std::atan2(nx, ny);
+  return std::clamp(theta, roll - phi - psi, roll - phi + psi);
 }
 
 Footprint autopilot_footprint(double x, double z, double back_x, double back_z, double speed) {

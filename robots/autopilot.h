@@ -49,6 +49,11 @@ void autopilot_field_forget();
 // drives this way. Without may_drag the recovery never drags the bike: only the controls move it.
 void autopilot_drive(Bike* bike, AutoPilot& pilot, bool may_drag);
 
+// The lean target theta (rad) held within psi (the grip's lean) either side of the lean the
+// ground's slope allows at the bike's roll: with (nx, ny) the ground normal's x and y in the
+// frame's axes, theta clamped to roll - phi -+ psi, phi = atan2(nx, ny).
+double autopilot_ground_clamp(double theta, double roll, double nx, double ny, double psi);
+
 // The ground a bike is about to cover, which a robot keeps its distance from: a rectangle in
 // x-z, FOOTPRINT_HALF_WIDTH either side of the bike's frame and from FOOTPRINT_REACH behind it
 // to FOOTPRINT_REACH + v ahead along its direction of travel (v its speed in ft/s). Corners in

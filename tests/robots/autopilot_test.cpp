@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <string>
 
 #include "core/command_line.h"
@@ -268,4 +270,33 @@ TEST(FootprintTest, MeetWhenTheRectanglesOverlap) {
     EXPECT_EQ(autopilot_footprints_meet(own, other), c.meet) << c.name;
     EXPECT_EQ(autopilot_footprints_meet(other, own), c.meet) << c.name << " (other way round)";
   }
+}
+
+// The ground's limit on the lean target skips the slope's arctangent when the target is well
+// inside the grip; it must give the plain clamp's value to the bit, including targets at and
+// just past the bounds, steep and overturned normals and grips of 0 or less.
+TEST(GroundClampTest, SameAsThePlainClamp) {
+  std::mt19937 random(15);
+  auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
+  int skipped = 0;
+  for (int i = 0; i < 200000; ++i) {
+    const double roll = uniform(-1.6, 1.6);
+    const double nx = i % 7 == 0 ? uniform(-1, 1) : uniform(-0.3, 0.3);
+    const double ny = i % 11 == 0 ? uniform(-1, 0.05) : uniform(0.5, 1);
+    const double psi = i % 13 == 0 ? uniform(-0.2, 0.1) : std::min(std::atan(uniform(0, 3)), 1.1780972);
+    const double phi = std::atan2(nx, ny);
+    double theta;
+    switch (i % 4) {
+      case 0: theta = uniform(-1.6, 1.6); break;
+      case 1: theta = roll + uniform(-0.2, 0.2); break;
+      case 2: theta = roll - phi + psi; break;  // on the upper bound
+      default: theta = std::nextafter(roll - phi - psi, -10.0); break;  // just below the lower one
+    }
+    const double plain = std::clamp(theta, roll - phi - psi, roll - phi + psi);
+    const double got = autopilot_ground_clamp(theta, roll, nx, ny, psi);
+    ASSERT_EQ(std::memcmp(&plain, &got, sizeof got), 0)
+        << "theta " << theta << " roll " << roll << " n " << nx << ", " << ny << " psi " << psi;
+    skipped += plain == theta && ny > 0 && std::fabs(theta - roll) + std::fabs(nx) / ny + 1e-9 <= psi;
+  }
+  EXPECT_GT(skipped, 10000);  // the quick answer was taken often enough to be tested
 }
