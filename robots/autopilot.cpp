@@ -63,9 +63,6 @@ constexpr double RECOVERY_FOLLOW_MIN_SPEED = 5;  // ft/s: slower, a recovering b
 constexpr double UPRIGHT_SPEED = 7.5;  // ft/s: slower, the normal controller asks for no lean and puts a foot down
 constexpr size_t PATH_RESERVE = 1024;
 
-// Scratch of the line choice, reused so extending a path does not allocate once warm.
-LineCosts choice_costs;
-
 struct V3 {
   double x, y, z;
 };
@@ -290,15 +287,10 @@ void path_extend(Bike* bike, AutoPilot& pilot) {
 
   const Personality& personality = PERSONALITIES[pilot.personality];
   const int type = line_type(bike, personality);
-  lines_connectivity_cost(row, ROWS_AHEAD, type, choice_costs);
   double best_total[LINE_SLOTS];
+  lines_cheapest_totals(row, ROWS_AHEAD, type, best_total);
   double b = LINE_COST_UNREACHABLE;
-  for (int i = 0; i < LINE_SLOTS; ++i) {
-    double c = LINE_COST_UNREACHABLE;
-    for (int e = 0; e < LINE_SLOTS; ++e) c = std::min(c, choice_costs.total_at(0, i, e));
-    best_total[i] = c;
-    b = std::min(b, c);
-  }
+  for (int i = 0; i < LINE_SLOTS; ++i) b = std::min(b, best_total[i]);
   const double now = sim_tick * SIM_STEP;
   const double plan_weight = clamp01((now - 40) / 20);
   const int32_t planned = type < LINE_PLAN_TYPES && size_t(row) < line_table.plan[type].size()

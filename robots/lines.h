@@ -125,6 +125,10 @@ void lines_circle_centre(const LinePoint& p1, const LinePoint& p2, const LinePoi
 // Fills `out` for row_count (>= 1) rows from first_row. The caller keeps `out` for reuse, so
 // repeated calls do not allocate.
 void lines_connectivity_cost(int32_t first_row, int32_t row_count, int type, LineCosts& out);
+// For each line i of first_row, the cheapest total over every end line of the run of
+// row_count rows: out[i] = min over e of the total at (0, i, e) that lines_connectivity_cost
+// gives, LINE_COST_UNREACHABLE when none. out holds LINE_SLOTS values.
+void lines_cheapest_totals(int32_t first_row, int32_t row_count, int type, double* out);
 // Plans the line of every row for the three skill types (LinePlan); logs the expected first
 // and normal lap times.
 void lines_analyze();

@@ -128,6 +128,44 @@ void lines_connectivity_cost(int32_t first_row, int32_t row_count, int type, Lin
   }
 }
 
+void lines_cheapest_totals(int32_t first_row, int32_t row_count, int type, double* out) {
+  // Only the cheapest total over all end lines is asked for, so the chains keep one total per
+  // line instead of one per line and end line: a sum rounds the same way for a smaller
+  // addend, so the cheapest chain through each next line gives the cheapest overall.
+  double next[LINE_SLOTS], own[LINE_SLOTS];
+  for (int i = 0; i < LINE_SLOTS; ++i) out[i] = LINE_COST_UNREACHABLE;
+  if (row_count <= 0) return;
+  auto row_at = [&](int k) {
+    int32_t row = first_row;
+    for (int n = 0; n < k; ++n) row = lines_next_row(row);
+    return row;
+  };
+  const int last = row_count - 1;
+  int32_t later = row_at(last);
+  for (int i = 0; i < LINE_SLOTS; ++i) {
+    const double c = lines_cost(lines_slot(later, i), type);
+    next[i] = c < LINE_COST_UNREACHABLE ? c : LINE_COST_UNREACHABLE;
+  }
+  for (int k = last - 1; k >= 0; --k) {
+    const int32_t row = row_at(k);
+    for (int i = 0; i < LINE_SLOTS; ++i) {
+      const RacingLine& from = lines_slot(row, i);
+      double best = LINE_COST_UNREACHABLE;
+      if (from.count > 2) {
+        const double cost = lines_cost(from, type);
+        for (int j = 0; j < LINE_SLOTS; ++j) {
+          if (next[j] >= LINE_COST_UNREACHABLE || !lines_connected(from, lines_slot(later, j))) continue;
+          if (cost + next[j] < best) best = cost + next[j];
+        }
+      }
+      own[i] = best;
+    }
+    std::copy(own, own + LINE_SLOTS, next);
+    later = row;
+  }
+  std::copy(next, next + LINE_SLOTS, out);
+}
+
 namespace {
 
 // Stores the chain from line `start` of the range's first row to end line `end` into the plan

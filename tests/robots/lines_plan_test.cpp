@@ -1,5 +1,8 @@
 // Planning over racing lines: line costs per skill, which line continues into which, the
 // cheapest chains and the three skill plans on a small circle course.
+#include <cstring>
+#include <random>
+
 #include "tests/robots/lines_fixture.h"
 
 namespace {
@@ -164,4 +167,49 @@ TEST_F(LinePlanTest, ChainsAheadWrapRoundTheLap) {
   const double* data = costs.total.data();
   lines_connectivity_cost(0, 3, 1, costs);
   EXPECT_EQ(costs.total.data(), data);
+}
+
+// The cheapest total from each line of a row over every end line, which the robots' line
+// choice asks for, equals the minimum the full table of chains gives, to the bit: random rows
+// of arcs that connect or not, with random statistics, for every type and run of rows.
+TEST_F(LinePlanTest, CheapestTotalsMatchTheFullTable) {
+  std::mt19937 random(15);
+  auto pick = [&](int n) { return int(random() % unsigned(n)); };
+  LineCosts costs;
+  int reachable = 0, through_eight = 0;
+  for (int round = 0; round < 12; ++round) {
+    for (int32_t row = 0; row < 12; ++row) {
+      const double a1 = (row % 6) * M_PI / 3, a0 = row == 0 ? -0.3 : a1 - M_PI / 3;
+      for (int i = 0; i < LINE_SLOTS; ++i) {
+        RacingLine& line = lines_slot(row, i);
+        line = RacingLine{};
+        if (pick(3) == 0) continue;  // an empty slot
+        line = arc(CIRCLE_RADIUS + pick(7), a0 + 0.01 * pick(3), a1, float(25 + pick(20)));
+        if (pick(10) == 0) line.count = pick(3);  // too short to connect
+        line.tested = pick(8);
+        line.failures = pick(4);
+        line.sum_a = line.tested * (700 + pick(600)) + pick(97);
+      }
+    }
+    for (int type = 0; type < 4; ++type) {
+      for (int32_t first : {0, 4, 9}) {
+        for (int32_t rows : {1, 2, 8}) {
+          lines_connectivity_cost(first, rows, type, costs);
+          double cheapest[LINE_SLOTS];
+          lines_cheapest_totals(first, rows, type, cheapest);
+          for (int i = 0; i < LINE_SLOTS; ++i) {
+            double plain = LINE_COST_UNREACHABLE;
+            for (int e = 0; e < LINE_SLOTS; ++e) plain = std::min(plain, costs.total_at(0, i, e));
+            ASSERT_EQ(std::memcmp(&plain, &cheapest[i], sizeof plain), 0)
+                << "round " << round << " type " << type << " rows " << first << "+" << rows << " line " << i;
+            reachable += plain < LINE_COST_UNREACHABLE;
+            through_eight += rows == 8 && plain < LINE_COST_UNREACHABLE;
+          }
+        }
+      }
+    }
+  }
+  // Both reachable and unreachable lines were compared, also through the longest runs.
+  EXPECT_GT(reachable, 1000);
+  EXPECT_GT(through_eight, 100);
 }
