@@ -20,6 +20,7 @@ int bench_erode(int argc, char** argv);
 int bench_random_ride(int argc, char** argv);
 // Races of N = 1, 10, 40 and 160 robots (or the counts given) from the start gate of the
 // default track: steps per second, real-time factor, stage shares, and the cost per bike against
-// bare world steps of the same bodies, joints and contacts. Option: --seconds S. The build keeps
+// bare world steps of the same bodies, joints and contacts. Options: --seconds S, --profile FILE
+// (stage times per simulated second), --record (each race recorded as a demo). The build keeps
 // its symbols, so `perf record -g skorvan-bench race 40` profiles it.
 int bench_race(int argc, char** argv);

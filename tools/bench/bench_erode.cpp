@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <vector>
 
 #include "core/constants.h"
@@ -17,18 +16,13 @@
 #include "physics/shape.h"
 #include "physics/world.h"
 #include "tools/bench/bench.h"
+#include "tools/bench/cpu_clock.h"
 #include "track/terrain.h"
 
 namespace {
 
 constexpr int LAPS = 20;
 constexpr int COST_BIKES = 40;
-
-double cpu_now() {
-  timespec t;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
 
 // Loose dirt as the generated tracks have it: the tile defaults with the default depth limit.
 void make_dirt(Terrain* terrain) {
@@ -60,10 +54,10 @@ GroundChange ground_change(const Terrain* t) {
 double step_bikes(std::vector<Bike*>& bikes, Terrain* terrain, float strength) {
   for (Bike* bike : bikes) bike_ground_contacts(bike, terrain);
   physics_world_step();
-  const double start = cpu_now();
+  const double start = bench_cpu_seconds();
   for (Bike* bike : bikes) bike_erode(bike, terrain);
   erode_queue_process(terrain, nullptr, strength);
-  const double spent = cpu_now() - start;
+  const double spent = bench_cpu_seconds() - start;
   for (Bike* bike : bikes) bike_post_step(bike);
   sim_tick++;
   return spent;
@@ -157,14 +151,14 @@ int cost(float rate) {
   double erosion = 0, worst = 0;
   int32_t deepest_queue = 0;
   const int steps = 3 * TICKS_PER_SECOND;
-  const double start = cpu_now();
+  const double start = bench_cpu_seconds();
   for (int s = 0; s < steps; s++) {
     const double spent = step_bikes(bikes, &terrain, strength);
     erosion += spent;
     worst = std::max(worst, spent);
     deepest_queue = std::max(deepest_queue, erode_queue.count);
   }
-  const double whole = cpu_now() - start;
+  const double whole = bench_cpu_seconds() - start;
   const GroundChange g = ground_change(&terrain);
   printf("bikes=%d rate=%.3f steps=%d erosion_us_per_step=%.1f worst_us=%.1f whole_step_us=%.1f erosion_share=%.1f%% "
          "largest_queue=%d changed_samples=%ld\n",

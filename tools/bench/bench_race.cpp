@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,6 +25,7 @@
 #include "physics/world.h"
 #include "replay/demo.h"
 #include "tools/bench/bench.h"
+#include "tools/bench/cpu_clock.h"
 #include "tools/bench/floor.h"
 #include "tools/sim/headless.h"
 
@@ -34,13 +34,6 @@ namespace {
 constexpr double DEFAULT_SECONDS = 30;
 constexpr int AFTER_START_TICKS = 2 * TICKS_PER_SECOND;  // the gate has fallen, the field moves
 constexpr int FLOOR_REPEATS = 8;  // bare steps timed per sample
-
-// CPU time of this thread (s): the machine may be shared.
-double cpu_now() {
-  timespec t;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
 
 double peak_rss_mib() {
   rusage usage{};
@@ -136,7 +129,7 @@ bool run_race(int bikes, double seconds, FILE* profile) {
   by_second.reserve(size_t(seconds) + 1);
   SessionProfile before = session_profile;
   double touching = 0;
-  const double start = cpu_now();
+  const double start = bench_cpu_seconds();
   for (int s = 0; s < steps; s++) {
     session_step();
     for (Bike* bike : game.slot_bike) touching += bike && bike->last_bike_contact_tick == sim_tick - 1;
@@ -152,7 +145,7 @@ bool run_race(int bikes, double seconds, FILE* profile) {
       touching = 0;
     }
   }
-  const double spent = cpu_now() - start;
+  const double spent = bench_cpu_seconds() - start;
   session_profile.enabled = false;
   physics_contact_log = nullptr;
   const int contacts = counter.count;

@@ -2,7 +2,6 @@
 // step and the post-step, next to the same bodies and joints stepped by bare dWorldStep with
 // no contact tests and no post-step (the physics library's floor).
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
 #include "core/tick.h"
@@ -12,6 +11,7 @@
 #include "physics/shape.h"
 #include "physics/world.h"
 #include "tools/bench/bench.h"
+#include "tools/bench/cpu_clock.h"
 #include "track/terrain.h"
 
 namespace {
@@ -20,13 +20,6 @@ constexpr int SETTLE_STEPS = 256;
 constexpr int MEASURE_STEPS = 384;
 constexpr float BIKE_SPACING = 12;  // ft between neighbouring bikes
 constexpr int BIKES_PER_ROW = 16;
-
-// CPU time of this thread (s): the machine may be shared.
-double cpu_now() {
-  timespec t;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
 
 void full_step(std::vector<Bike*>& bikes, const Terrain* terrain) {
   for (Bike* bike : bikes) bike_ground_contacts(bike, terrain);
@@ -57,13 +50,13 @@ int bench_resting(int, char**) {
     sim_tick = 0;
     for (int s = 0; s < SETTLE_STEPS; s++) full_step(bikes, &terrain);
 
-    double start = cpu_now();
+    double start = bench_cpu_seconds();
     for (int s = 0; s < MEASURE_STEPS; s++) full_step(bikes, &terrain);
-    double ours = (cpu_now() - start) / (double(MEASURE_STEPS) * count) * 1e6;
+    double ours = (bench_cpu_seconds() - start) / (double(MEASURE_STEPS) * count) * 1e6;
 
-    start = cpu_now();
+    start = bench_cpu_seconds();
     for (int s = 0; s < MEASURE_STEPS; s++) physics_world_step();
-    double floor = (cpu_now() - start) / (double(MEASURE_STEPS) * count) * 1e6;
+    double floor = (bench_cpu_seconds() - start) / (double(MEASURE_STEPS) * count) * 1e6;
 
     printf("bikes=%d us_per_bike_step=%.2f floor_us_per_bike_step=%.2f ratio=%.2f\n", count, ours, floor,
            ours / floor);

@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "files/vfs.h"
 #include "tools/bench/bench.h"
+#include "tools/bench/cpu_clock.h"
 #include "track/lighting.h"
 #include "track/terrain.h"
 
@@ -20,21 +20,14 @@ constexpr int SAMPLE_POINTS = 1 << 16;
 constexpr int SAMPLE_ROUNDS = 200;
 constexpr int REFRESH_RUNS = 5;
 
-// CPU time of this thread (s): the machine may be shared, and wall time would count waiting.
-double cpu_now() {
-  timespec t;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
 // Nanoseconds per call of one sampling function over the same scattered points.
 template <typename Sample>
 double time_sampling(const std::vector<float>& xs, const std::vector<float>& zs, Sample sample, double* sink) {
-  double start = cpu_now();
+  double start = bench_cpu_seconds();
   double sum = 0;
   for (int round = 0; round < SAMPLE_ROUNDS; round++)
     for (int k = 0; k < SAMPLE_POINTS; k++) sum += sample(xs[k], zs[k]);
-  double seconds = cpu_now() - start;
+  double seconds = bench_cpu_seconds() - start;
   *sink += sum;
   return seconds * 1e9 / (double(SAMPLE_ROUNDS) * SAMPLE_POINTS);
 }
@@ -50,12 +43,12 @@ int bench_terrain(int argc, char** argv) {
   vfs_file_list();
   lighting_read(("@" + track + "/lighting").c_str());
   static Terrain terrain;
-  double load_start = cpu_now();
+  double load_start = bench_cpu_seconds();
   if (!terrain_load(&terrain, track.c_str(), 1)) {
     fprintf(stderr, "skorvan-bench: cannot load the terrain of '%s'\n", track.c_str());
     return 1;
   }
-  double load_time = cpu_now() - load_start;
+  double load_time = bench_cpu_seconds() - load_start;
   int size = terrain.grid_size;
   printf("terrain: '%s', %d x %d samples, spacing %g ft, loaded in %.1f ms CPU\n", track.c_str(), size, size,
          terrain.spacing, load_time * 1e3);
@@ -121,13 +114,13 @@ int bench_terrain(int argc, char** argv) {
   for (int run = 0; run < REFRESH_RUNS; run++) {
     mark_all(terrain.shading_dirty);
     mark_all(terrain.triangle_dirty);
-    double start = cpu_now();
+    double start = bench_cpu_seconds();
     terrain_refresh_lighting(&terrain);
-    cold.push_back(cpu_now() - start);
+    cold.push_back(bench_cpu_seconds() - start);
     mark_all(terrain.shading_dirty);
-    start = cpu_now();
+    start = bench_cpu_seconds();
     terrain_refresh_lighting(&terrain);
-    warm.push_back(cpu_now() - start);
+    warm.push_back(bench_cpu_seconds() - start);
   }
   std::sort(cold.begin(), cold.end());
   std::sort(warm.begin(), warm.end());

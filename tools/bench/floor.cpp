@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
-#include <ctime>
 #include <utility>
 #include <vector>
 
@@ -19,17 +18,12 @@
 #include "core/game.h"
 #include "physics/bike.h"
 #include "physics/world.h"
+#include "tools/bench/cpu_clock.h"
 
 namespace {
 
 FloorSamples* active = nullptr;
 constexpr double FLOOR_WARM_SECONDS = 0.002;
-
-double clock_seconds(clockid_t clock) {
-  timespec t;
-  clock_gettime(clock, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
 
 // What a bare step changes in a body, to put it back between repeats.
 struct BodyState {
@@ -84,15 +78,15 @@ void count_message(int, const char*, va_list) { copy_messages++; }
 // of the restores alone (a clock read around every step costs as much as a lone bike's step on
 // some machines).
 double timed_step(const std::vector<BodyState>& states, int repeats) {
-  double start = clock_seconds(CLOCK_THREAD_CPUTIME_ID);
+  double start = bench_cpu_seconds();
   for (int r = 0; r < repeats; r++) {
     restore(states);
     dWorldStep(physics_world, SIM_STEP);
   }
-  const double stepped = clock_seconds(CLOCK_THREAD_CPUTIME_ID) - start;
-  start = clock_seconds(CLOCK_THREAD_CPUTIME_ID);
+  const double stepped = bench_cpu_seconds() - start;
+  start = bench_cpu_seconds();
   for (int r = 0; r < repeats; r++) restore(states);
-  const double restored = clock_seconds(CLOCK_THREAD_CPUTIME_ID) - start;
+  const double restored = bench_cpu_seconds() - start;
   return (stepped - restored) / repeats;
 }
 
@@ -127,11 +121,11 @@ void part_the_bikes() {
   save(states);
   // A fresh copy runs its first steps far slower than the race's (copy-on-write faults, cold
   // caches), so it steps untimed for a while before it is timed.
-  const double warm_until = clock_seconds(CLOCK_THREAD_CPUTIME_ID) + FLOOR_WARM_SECONDS;
+  const double warm_until = bench_cpu_seconds() + FLOOR_WARM_SECONDS;
   do {
     restore(states);
     dWorldStep(physics_world, SIM_STEP);
-  } while (clock_seconds(CLOCK_THREAD_CPUTIME_ID) < warm_until);
+  } while (bench_cpu_seconds() < warm_until);
   const double together = timed_step(states, repeats);
   part_the_bikes();
   const double apart = timed_step(states, repeats);
