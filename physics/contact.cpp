@@ -48,12 +48,19 @@ struct CellCorners {
   Vec3d c[4];
   double top;  // the highest of their heights
 };
-CellCorners cell_corners(const Terrain* t, int i, int j) {
-  const double g = t->spacing;
-  auto corner = [&](int c, int r) { return Vec3d{c * g, ground_height(t, c, r), r * g}; };
-  CellCorners out = {{corner(i, j), corner(i + 1, j), corner(i, j + 1), corner(i + 1, j + 1)}, 0};
+// The corners of cell (i, j) at spacing g from their heights: near[0..1] along row j and
+// far[0..1] along row j + 1.
+CellCorners corners_from(double g, int i, int j, const double near[2], const double far[2]) {
+  CellCorners out = {{{i * g, near[0], j * g}, {(i + 1) * g, near[1], j * g}, {i * g, far[0], (j + 1) * g},
+                      {(i + 1) * g, far[1], (j + 1) * g}},
+                     0};
   out.top = std::max(std::max(out.c[0].y, out.c[1].y), std::max(out.c[2].y, out.c[3].y));
   return out;
+}
+CellCorners cell_corners(const Terrain* t, int i, int j) {
+  const double near[2] = {ground_height(t, i, j), ground_height(t, i + 1, j)};
+  const double far[2] = {ground_height(t, i, j + 1), ground_height(t, i + 1, j + 1)};
+  return corners_from(t->spacing, i, j, near, far);
 }
 
 // Corners of the two triangles of cell (i, j); the diagonal alternates like a chess board.
@@ -66,8 +73,7 @@ bool cell_triangle(const CellCorners& corners, const int* index, GroundTriangle*
   return ground_triangle_prepare(out);
 }
 
-// The cells overlapping the square [x - reach, x + reach] x [z - reach, z + reach]; false when
-// the centre is too far out or not a number.
+// A block of cells: columns i0..i1, rows j0..j1.
 struct CellRange {
   int i0, i1, j0, j1;
 };
@@ -95,15 +101,11 @@ void corner_table_fill(CornerTable* table, const Terrain* t, const CellRange& r)
 // cell_corners of cell (i, j) of the table's range.
 CellCorners table_corners(const CornerTable& table, int i, int j) {
   if (!table.kept) return cell_corners(table.terrain, i, j);
-  const double g = table.terrain->spacing;
-  const double* near = table.heights[j - table.j0] + (i - table.i0);
-  const double* far = table.heights[j + 1 - table.j0] + (i - table.i0);
-  CellCorners out = {{{i * g, near[0], j * g}, {(i + 1) * g, near[1], j * g}, {i * g, far[0], (j + 1) * g},
-                      {(i + 1) * g, far[1], (j + 1) * g}},
-                     0};
-  out.top = std::max(std::max(out.c[0].y, out.c[1].y), std::max(out.c[2].y, out.c[3].y));
-  return out;
+  return corners_from(table.terrain->spacing, i, j, table.heights[j - table.j0] + (i - table.i0),
+                      table.heights[j + 1 - table.j0] + (i - table.i0));
 }
+// The cells overlapping the square [x - reach, x + reach] x [z - reach, z + reach]; false when
+// the centre is too far out or not a number.
 bool cell_range(const Terrain* t, Vec3d centre, double reach, CellRange* out) {
   if (!(std::fabs(centre.x) < GROUND_REACH && std::fabs(centre.z) < GROUND_REACH && std::isfinite(centre.y))) {
     return false;
