@@ -249,8 +249,9 @@ void roost_particles_move(const Terrain* terrain) {
   // Landed particles leave the active list and go to the head of the free list in the active
   // list's order (newest first), so later throws reuse the same places as ever.
   const uint32_t now = pool.added;
-  std::sort(pool.landed, pool.landed + landed_count, [&pool, now](int32_t a, int32_t b) {
-    return now - pool.particles[a].added < now - pool.particles[b].added;
+  const RoostParticle* particles = pool.particles;
+  std::sort(pool.landed, pool.landed + landed_count, [particles, now](int32_t a, int32_t b) {
+    return now - particles[a].added < now - particles[b].added;
   });
   for (int k = 0; k < landed_count; k++) {
     const int32_t index = pool.landed[k];
