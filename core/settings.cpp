@@ -499,6 +499,19 @@ void video_mode_list_build(const DisplayMode* modes) {
   if (v.index >= video_mode_count) v.index = VIDEO_DEFAULT_FULLSCREEN;
 }
 
+bool video_mode_target(int* width, int* height) {
+  const int mode = settings.video_mode.index;
+  if (mode == VIDEO_WINDOWED) {
+    *width = settings.xres;
+    *height = settings.yres;
+    return false;
+  }
+  const bool listed = mode >= 0 && mode < video_mode_count;
+  *width = listed ? video_mode_list[mode].width : 0;
+  *height = listed ? video_mode_list[mode].height : 0;
+  return true;
+}
+
 void settings_reset() {
   Settings& s = settings;
   s.xres = 640;

@@ -136,6 +136,10 @@ struct DisplayMode;
 void video_mode_list_build(const DisplayMode* modes);
 extern VideoModeEntry video_mode_list[VIDEO_MODE_MAX];
 extern int video_mode_count;
+// The window the "video_mode" setting asks for: true for full screen at the chosen mode's size
+// (0 x 0 for "Default Fullscreen", which leaves the size to the platform), false for a window
+// of xres x yres.
+bool video_mode_target(int* width, int* height);
 
 // Rendering parameters computed from the settings at start-up; command-line options
 // override some of them afterwards.

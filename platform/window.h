@@ -38,3 +38,14 @@ void vant_install_error_box();
 
 // The current client size; 0 when the window has none (e.g. minimised).
 int vant_window_size(VantWindow* window, int* width, int* height);
+
+// Asks the window to go full screen at the listed mode that best fits width x height (flags
+// hold VANT_WINDOW_FULL_SCREEN; 0 x 0 is the desktop size) or to become a window with that
+// client size (0 x 0: the desktop's size). Returns at once; the switch happens while the
+// window's messages are pumped, and no frame is drawn during it. A fixed-size window ignores it.
+void vant_request_mode(VantWindow* window, int width, int height, unsigned flags);
+// Whether the window is full screen now.
+int vant_window_full_screen(VantWindow* window);
+
+// Address of a GL entry point of the current context, null when the driver has none.
+void* vant_gl_proc_address(const char* name);

@@ -24,6 +24,10 @@ struct VantWindow {
   bool close;
   bool resizable;
   bool full_screen;
+  // A mode switch asked for by vant_request_mode, done at the next pump.
+  bool mode_requested;
+  int requested_width, requested_height;
+  unsigned requested_flags;
 };
 
 namespace {
@@ -166,6 +170,52 @@ void set_gl_attributes(int colour_bits, int alpha, int depth, int stencil, int a
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 }
 
+// Full screen at the listed mode that best fits width x height: the desktop's own size keeps
+// the desktop mode, any other size changes the display mode while the window has the focus
+// (SDL gives the desktop back and minimises when the focus leaves, and changes it again on
+// return).
+void go_full_screen(VantWindow* w, int width, int height) {
+  w->full_screen = false;
+  int chosen_width, chosen_height;
+  display_mode_choose(mode_list, width, height, desktop_width, desktop_height, &chosen_width,
+                      &chosen_height);
+  bool desktop = chosen_width == desktop_width && chosen_height == desktop_height;
+  if (!desktop) {
+    SDL_DisplayMode mode{};
+    mode.w = chosen_width;
+    mode.h = chosen_height;
+    SDL_SetWindowDisplayMode(w->window, &mode);
+  }
+  SDL_SetWindowFullscreen(w->window, desktop ? SDL_WINDOW_FULLSCREEN_DESKTOP : SDL_WINDOW_FULLSCREEN);
+  w->client_width = chosen_width;
+  w->client_height = chosen_height;
+  w->full_screen = true;
+}
+
+// A window on the desktop with that client size; 0 x 0 takes the desktop's size.
+void go_windowed(VantWindow* w, int width, int height) {
+  w->full_screen = false;
+  SDL_SetWindowFullscreen(w->window, 0);
+  if (width == 0 || height == 0) width = desktop_width, height = desktop_height;
+  SDL_SetWindowSize(w->window, width, height);
+  SDL_SetWindowPosition(w->window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+  w->client_width = width;
+  w->client_height = height;
+}
+
+// Carries out a requested switch; frames are refused meanwhile.
+void switch_mode(VantWindow* w) {
+  w->mode_requested = false;
+  vant_mutex_lock(w->frame_mutex);
+  w->busy = true;
+  if (w->requested_flags & VANT_WINDOW_FULL_SCREEN)
+    go_full_screen(w, w->requested_width, w->requested_height);
+  else
+    go_windowed(w, w->requested_width, w->requested_height);
+  w->busy = false;
+  vant_mutex_unlock(w->frame_mutex);
+}
+
 void free_window(VantWindow* w) {
   if (w->context) SDL_GL_DeleteContext(w->context);
   if (w->window) SDL_DestroyWindow(w->window);
@@ -232,6 +282,8 @@ VantWindow* vant_window_create(const char* title, int width, int height, unsigne
     free_window(w);
     return nullptr;
   }
+  // Leaving a changed display mode gives the desktop back and minimises the window.
+  SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "1");
   set_gl_attributes(w->colour_bits == 32 ? 24 : w->colour_bits, alpha_bits, depth_bits,
                     stencil_bits, accum_bits);
   Uint32 window_flags = SDL_WINDOW_OPENGL | (w->resizable ? SDL_WINDOW_RESIZABLE : 0);
@@ -300,7 +352,20 @@ void vant_pump_messages(VantWindow* w) {
   SDL_Event e;
   while (SDL_PollEvent(&e))
     if (w && !w->close) handle(w, e);
+  if (w && !w->close && w->mode_requested) switch_mode(w);
 }
+
+void vant_request_mode(VantWindow* w, int width, int height, unsigned flags) {
+  if (!w || !w->resizable) return;
+  w->requested_width = width;
+  w->requested_height = height;
+  w->requested_flags = flags;
+  w->mode_requested = true;
+}
+
+int vant_window_full_screen(VantWindow* w) { return w && w->full_screen; }
+
+void* vant_gl_proc_address(const char* name) { return SDL_GL_GetProcAddress(name); }
 
 VantFrameInfo* vant_frame_begin(VantWindow* w) {
   if (!w || !w->context) return nullptr;

@@ -271,6 +271,30 @@ TEST_F(Settings, VideoModeChoicesFollowTheFirstModesDepth) {
   video_mode_list_build(nullptr);
 }
 
+TEST_F(Settings, VideoModeAsksForAWindowOrAFullScreenSize) {
+  DisplayMode modes[] = {{1024, 768, 32}, {800, 600, 32}, {0, 0, 0}};
+  video_mode_list_build(modes);
+  settings.xres = 700;
+  settings.yres = 500;
+  struct Case {
+    const char* line;
+    bool full_screen;
+    int width, height;
+  } cases[] = {
+      {"video_mode=Windowed\n", false, 700, 500},
+      {"video_mode=Default Fullscreen\n", true, 0, 0},  // the platform picks the desktop's size
+      {"video_mode=800x600\n", true, 800, 600},
+  };
+  for (const Case& c : cases) {
+    read_text(c.line);
+    int width = -1, height = -1;
+    EXPECT_EQ(video_mode_target(&width, &height), c.full_screen) << c.line;
+    EXPECT_EQ(width, c.width) << c.line;
+    EXPECT_EQ(height, c.height) << c.line;
+  }
+  video_mode_list_build(nullptr);
+}
+
 }  // namespace
 
 // --- The settings file through the file system ----------------------------------------------
