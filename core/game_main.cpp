@@ -26,8 +26,13 @@
 #include "platform/input.h"
 #include "platform/vant.h"
 #include "platform/window.h"
+#include "render/gl_caps.h"
+#include "render/gl_ext.h"
 #include "render/image.h"
+#include "render/shaders.h"
+#include "render/textures.h"
 #include "replay/demo.h"
+#include "track/textures.h"
 #include "track/track_list.h"
 #include "tools/data/game_data.h"
 
@@ -91,28 +96,33 @@ void apply_connect_option() {
 }
 
 VantWindow* open_window() {
-  int mode = settings.video_mode.index;
   unsigned flags = static_cast<unsigned>(start_options.depth) & 0xFF;
-  int width = settings.xres, height = settings.yres;
-  if (mode != VIDEO_WINDOWED) {
-    flags |= VANT_WINDOW_FULL_SCREEN;
-    width = video_mode_list[mode].width;
-    height = video_mode_list[mode].height;
-  }
+  int width, height;
+  if (video_mode_target(&width, &height)) flags |= VANT_WINDOW_FULL_SCREEN;
   return vant_window_create("Skorvan", width, height, flags, 0, start_options.zdepth, 0, 0);
 }
 
-const char* gl_text(GLenum name) {
-  const GLubyte* s = glGetString(name);
-  return s ? reinterpret_cast<const char*>(s) : "";
+// The driver's capabilities, its strings in the log, and the shader programs built and chosen.
+void gl_start() {
+  gl_caps_query();
+  vant_log("GL_VENDOR: %s\n", gl_caps.vendor);
+  vant_log("GL_RENDERER: %s\n", gl_caps.renderer);
+  vant_log("GL_VERSION: %s\n", gl_caps.version);
+  vant_log("GL_EXTENSIONS: %s\n", gl_caps.extensions);
+  const bool built = shaders_build();
+  shaders_decide(settings.use_shader.index == 1, built, settings.render_texture.index);
 }
 
-void log_gl_strings() {
-  auto text = gl_text;
-  vant_log("GL_VENDOR: %s\n", text(GL_VENDOR));
-  vant_log("GL_RENDERER: %s\n", text(GL_RENDERER));
-  vant_log("GL_VERSION: %s\n", text(GL_VERSION));
-  vant_log("GL_EXTENSIONS: %s\n", text(GL_EXTENSIONS));
+// The texture manager serves the track's readers and keeps its generations with track loads.
+int64_t texture_memory_used() { return texture_memory; }
+void textures_purge_stale() { textures_purge(false); }
+const TrackTextureCache TEXTURE_CACHE = {textures_new_generation, texture_memory_used, textures_purge_stale};
+
+void textures_start() {
+  texture_reduction = render_params.texture_detail;
+  texture_compress = render_params.texture_compression;
+  track_set_texture_loader(texture_load);
+  track_set_texture_cache(&TEXTURE_CACHE);
 }
 
 void gl_defaults() {
@@ -168,8 +178,9 @@ int start_up(int argc, const char* const* argv) {
     vant_pump_messages(window);
     vant_sleep(0, 62500);
   }
-  log_gl_strings();
+  gl_start();
   gl_defaults();
+  textures_start();
   controls_resolve(window);
 
   game_reset();
@@ -194,8 +205,8 @@ int start_up(int argc, const char* const* argv) {
   // Joining a server needs the standard shape files as the build made them.
   const char* accepted[] = {fixed_files_accepted_digest()};
   net_client.fixed_files_ok = fixed_files_check(accepted, 1);
-  net_client.hooks.gl_renderer = gl_text(GL_RENDERER);
-  net_client.hooks.gl_version = gl_text(GL_VERSION);
+  net_client.hooks.gl_renderer = gl_caps.renderer;
+  net_client.hooks.gl_version = gl_caps.version;
   game_hooks.net_poll = [] { net_session_poll(net_client); };
   if (start_options.connect_given && start_options.connect[0])
     net_session_connect(net_client, start_options.connect, start_options.password, start_options.fake_lag,
@@ -262,8 +273,12 @@ void shut_down() {
   stage("Freeing file list");
   stage("Freeing memory (4)");
   stage("Deleting textures");
+  textures_purge(true);
+  track_set_texture_loader(nullptr);
+  track_set_texture_cache(nullptr);
   stage("Deleting models");
   loading_set_display_hook(nullptr);
+  shaders_delete();
   vant_window_destroy(window);
   window = nullptr;
   vfs_shutdown();
@@ -282,6 +297,13 @@ int highest_screenshot_number() {
 }
 
 }  // namespace
+
+void video_mode_apply() {
+  if (!window) return;
+  int width, height;
+  const bool full_screen = video_mode_target(&width, &height);
+  vant_request_mode(window, width, height, full_screen ? VANT_WINDOW_FULL_SCREEN : 0);
+}
 
 void take_screenshot() {
   if (!window) return;

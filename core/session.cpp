@@ -38,6 +38,7 @@
 #include "robots/autopilot.h"
 #include "robots/lines.h"
 #include "track/objects.h"
+#include "track/textures.h"
 
 Session session;
 SessionProfile session_profile;
@@ -718,6 +719,7 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
   if (vant_name_compare(track, track_current) != 0 || !track_current[0] || session.reload_requested) {
     session.reload_requested = false;
     if (track_current[0]) track_free();
+    track_textures_new_generation();
     if (!track_load(track)) {
       demo_play_close();
       game.track_loaded = false;
@@ -792,6 +794,8 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
   history_clear_all();
   roost_pool_reset();
   lines_reset_race();
+  console_printf("%d MB texture memory used\n", static_cast<int>(track_texture_memory() >> 20));
+  track_textures_purge_stale();
 
   race_reset(duration_ticks, laps, race_start_tick);
   // The demo header names the race's length, so the recording starts once the race has it.

@@ -36,6 +36,7 @@ TEST_F(Console, SetupCommandsWriteAndReadSetupFilesAndTheRiderTakesTheSetup) {
   ASSERT_TRUE(session_reset(lineup, false, false, 0, 3, 1));
   Bike* bike = game.slot_bike[game.viewed_slot];
   ASSERT_NE(bike, nullptr);
+  messages.clear();  // the reset posts its own (texture memory)
 
   settings.setup.brake_torque.value = 120;
   EXPECT_NE(console_execute("/writesetup  race "), 0);
