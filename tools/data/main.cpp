@@ -18,6 +18,7 @@
 #include "tools/data/course.h"
 #include "tools/data/dataset.h"
 #include "tools/data/ground.h"
+#include "tools/data/models.h"
 #include "tools/data/pictures.h"
 #include "tools/data/track_files.h"
 
@@ -81,6 +82,7 @@ int main(int argc, char** argv) {
   DataSet set;
   if (!dataset_add_tree(&set, source)) return 1;
   pictures_add_assets(&set);
+  models_add_assets(&set);
   track_add_files(course, ground, &set);
   std::vector<uint8_t> shading = track_add_shading(ground, &set);
   if (shading.empty()) {
