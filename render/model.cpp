@@ -412,6 +412,8 @@ void pov_vectors(VfsFile* file, const char* block, const std::vector<float>& val
 }  // namespace
 
 Model* model_parse(const uint8_t* data, size_t size, const char* name, ModelReadReport* report) {
+  if (!name) name = "";
+  if (!data) size = 0;
   TextCursor in{reinterpret_cast<const char*>(data), reinterpret_cast<const char*>(data) + size};
   skip_space(in);
   Model* model;

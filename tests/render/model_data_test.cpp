@@ -78,7 +78,7 @@ TEST_F(GeneratedModels, AllLoadWithoutWarningsOrDegenerateTriangles) {
 }
 
 // The drawn tyres reach as far from the axle as the physics' rolling radius, so wheels sit on
-// the ground where they touch it.
+// the ground where they touch it; far away a coarse wheel stands in.
 TEST_F(GeneratedModels, TyresMatchTheRollingRadius) {
   const BikeInfo& row = bike_info_table[0];
   const struct {
@@ -96,6 +96,10 @@ TEST_F(GeneratedModels, TyresMatchTheRollingRadius) {
       }
     }
     EXPECT_NEAR(reach, w.wheel.ring_radius + w.wheel.tread_radius, 0.01f) << w.name;
+    // Seen from afar they are drawn from the coarse variant.
+    ASSERT_NE(m->next_lod, nullptr) << w.name;
+    EXPECT_EQ(m->next_lod->lod_distance, 64) << w.name;
+    EXPECT_LT(m->next_lod->triangle_count, m->triangle_count / 2) << w.name;
   }
 }
 

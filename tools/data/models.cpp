@@ -620,23 +620,25 @@ Picture wheel_texture(const float rim[3], int salt) {
   return atlas(s, salt);
 }
 
-std::vector<Mesh> build_wheel(const WheelInfo& w, bool rear) {
+// The coarse variant, seen from afar, has fewer facets and no spokes.
+std::vector<Mesh> build_wheel(const WheelInfo& w, bool rear, bool coarse) {
   Mesh tyre = mesh(DULL), metal = mesh(METAL), shine = mesh(CHROME_SHINE);
   const float outer = w.ring_radius + w.tread_radius;
   const float section = rear ? 0.2f : 0.17f, width = rear ? 0.26f : 0.2f;
   const float rim_r = outer - 2 * section;
-  torus(tyre, {}, outer - section, section, width, 40, 12, cell(TYRE));
+  const int around = coarse ? 16 : 40;
+  torus(tyre, {}, outer - section, section, width, around, coarse ? 6 : 12, cell(TYRE));
   // Rim: a shallow channel inside the tyre.
   std::vector<Ring> rim;
-  for (int i = 0; i <= 40; i++) {
-    const float a = 2 * PI * float(i) / 40;
+  for (int i = 0; i <= around; i++) {
+    const float a = 2 * PI * float(i) / float(around);
     rim.push_back({V3{0, std::cos(a), std::sin(a)} * (rim_r + 0.02f), 0.12f, 0.04f});
   }
   tube(metal, rim, 6, cell(RIM), false, false, {1, 0, 0});
   tube(shine, rim, 6, cell(RIM), false, false, {1, 0, 0});
   rod(metal, {-0.22f, 0, 0}, {0.22f, 0, 0}, 0.14f, 14, cell(HUB));
   // Spokes from both hub flanges, crossing to the rim.
-  for (int k = 0; k < 32; k++) {
+  for (int k = 0; k < (coarse ? 0 : 32); k++) {
     const float side = k % 2 ? 1.0f : -1.0f;
     const float a = 2 * PI * float(k) / 32, b = a + (k % 4 < 2 ? 0.5f : -0.5f);
     const V3 from = {side * 0.16f, std::cos(a) * 0.13f, std::sin(a) * 0.13f};
@@ -855,8 +857,11 @@ void models_add_assets(DataSet* set) {
     add_model(set, base + "_front_plate.vm", bike.front_plate, v3(row.steering_pos));
     dataset_add(set, base + ".png", picture_png(bike_texture(look, int(done.size()))));
   }
-  add_model(set, "front_wheel.vm", build_wheel(shape.front_wheel, false), {});
-  add_model(set, "rear_wheel.vm", build_wheel(shape.rear_wheel, true), {});
+  add_model(set, "front_wheel.vm", build_wheel(shape.front_wheel, false, false), {});
+  add_model(set, "rear_wheel.vm", build_wheel(shape.rear_wheel, true, false), {});
+  // Beyond 64 ft (at the default detail) the wheels are drawn from their coarse variants.
+  add_model(set, "front_wheel_lod6.vm", build_wheel(shape.front_wheel, false, true), {});
+  add_model(set, "rear_wheel_lod6.vm", build_wheel(shape.rear_wheel, true, true), {});
   add_model(set, "rider_head.vm", build_head(), {});
   add_model(set, "rider_body.vm", build_rider_body(shape, false), {}, true);
   add_model(set, "rider_body_fp.vm", build_rider_body(shape, true), {}, true);
