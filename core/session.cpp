@@ -32,6 +32,7 @@
 #include "physics/world.h"
 #include "platform/vant.h"
 #include "race/race.h"
+#include "render/model.h"
 #include "replay/bike_state.h"
 #include "replay/demo.h"
 #include "replay/history.h"
@@ -720,6 +721,7 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
     session.reload_requested = false;
     if (track_current[0]) track_free();
     track_textures_new_generation();
+    models_new_generation();
     if (!track_load(track)) {
       demo_play_close();
       game.track_loaded = false;
@@ -796,6 +798,7 @@ bool session_reset(const int* lineup, bool playback, bool record, int32_t durati
   lines_reset_race();
   console_printf("%d MB texture memory used\n", static_cast<int>(track_texture_memory() >> 20));
   track_textures_purge_stale();
+  models_purge(false);
 
   race_reset(duration_ticks, laps, race_start_tick);
   // The demo header names the race's length, so the recording starts once the race has it.

@@ -479,6 +479,7 @@ Model* model_load(const char* name) {
   return model;
 }
 
+void models_new_generation() { ++current_generation; }
 void models_set_generation(uint32_t generation) { current_generation = generation; }
 uint32_t models_generation() { return current_generation; }
 void models_set_release_hook(void (*release)(Model* part)) { release_hook = release; }

@@ -68,7 +68,9 @@ void model_free(Model* model);
 // The cached model of that name, read on first use with its "_lod" variants from the data file
 // index; a hit is moved to the current generation. Null when the file cannot be read.
 Model* model_load(const char* name);
-// The generation new and requested models get; the track reset raises it before each load.
+// The generation new and requested models get; the track reset starts a new one before each
+// load and purges the stale models after it.
+void models_new_generation();
 void models_set_generation(uint32_t generation);
 uint32_t models_generation();
 // Frees every cached model of a stale generation (neither 0 nor current), or all of them.
