@@ -93,7 +93,7 @@ int input_key_code(VantWindow*, const char* name, int* code) {
     char tail;
     if (sscanf(name, "0x%x%c", &scan, &tail) == 1 && scan <= 511) found = INPUT_KEY_BASE + scan;
   }
-  // Device buttons ("Joystick1.key[3]") join with the input devices.
+  if (!found) found = input_device_button_code(name);
   if (!found) return 0;
   *code = found;
   return 1;
@@ -102,7 +102,7 @@ int input_key_code(VantWindow*, const char* name, int* code) {
 const char* input_key_name(VantWindow*, int code) {
   for (const auto& s : SPECIAL)
     if (s.code == code) return s.name;
-  if (code < INPUT_KEY_BASE || code > INPUT_KEY_LAST) return nullptr;
+  if (code < INPUT_KEY_BASE || code > INPUT_KEY_LAST) return input_device_button_name(code);
   int scan = code - INPUT_KEY_BASE;
   for (const KeyName& k : KEY_TABLE)
     if (k.scan == scan) return k.name;

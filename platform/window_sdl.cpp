@@ -7,6 +7,7 @@
 
 #include "files/memory.h"
 #include "platform/input.h"
+#include "platform/input_sdl.h"
 #include "platform/vant.h"
 #include "platform/window.h"
 
@@ -127,6 +128,7 @@ void handle(VantWindow* w, const SDL_Event& e) {
       }
       break;
     default:
+      input_sdl_event(e);
       break;
   }
 }
@@ -137,7 +139,7 @@ int cursor_read(InputDevice*, int axis) {
   SDL_GetMouseState(&x, &y);
   return axis == 0 ? x : y;
 }
-InputDevice cursor_device = {nullptr, "cursor", 0, 0, 0, 2, nullptr, nullptr, cursor_read, nullptr};
+InputDevice cursor_device;
 
 void error_box(const char* title, const char* text) {
   SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, title, text,
@@ -309,11 +311,16 @@ VantWindow* vant_window_create(const char* title, int width, int height, unsigne
     return nullptr;
   }
   the_window = w;
+  input_roll_call(&w->events);
   vant_alias_add("cursor-left", "Mouse Left");
   vant_alias_add("cursor-middle", "Mouse Middle");
   vant_alias_add("cursor-right", "Mouse Right");
   vant_alias_add("cursor-x", "cursor.axis[0]");
   vant_alias_add("cursor-y", "cursor.axis[1]");
+  cursor_device = InputDevice{};
+  cursor_device.name = "cursor";
+  cursor_device.axis_count = 2;
+  cursor_device.read_axis = cursor_read;
   input_device_add(&cursor_device);
   vant_log("Choosing pixel format\n");
   vant_log("Creating OpenGL context\n");
@@ -321,7 +328,7 @@ VantWindow* vant_window_create(const char* title, int width, int height, unsigne
   if (!w->context) {
     vant_set_error("Couldn't create OpenGL context\n");
     vant_log("%s\n", SDL_GetError());
-    input_devices_clear();
+    input_sdl_close();
     free_window(w);
     return nullptr;
   }
@@ -341,7 +348,7 @@ void vant_window_destroy(VantWindow* w) {
   if (w->context) SDL_GL_DeleteContext(w->context);
   w->context = nullptr;
   vant_log("Closing input devices\n");
-  input_devices_clear();
+  input_sdl_close();
   vant_log("Destroying window\n");
   free_window(w);
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -398,11 +405,15 @@ int vant_window_size(VantWindow* w, int* width, int* height) {
 
 int input_next_event(VantWindow* w, int* code, int* down) {
   vant_pump_messages(w);
+  if (input_queue_pop(&w->events, code, down)) return 1;
+  input_devices_poll();
   return input_queue_pop(&w->events, code, down);
 }
 
 int input_next_event_until(VantWindow* w, int* code, int* down, int32_t seconds,
                            int32_t microseconds) {
   vant_pump_messages(w);
+  if (input_queue_pop_until(&w->events, code, down, seconds, microseconds)) return 1;
+  input_devices_poll();
   return input_queue_pop_until(&w->events, code, down, seconds, microseconds);
 }
