@@ -23,6 +23,7 @@
 #include "files/vfs.h"
 #include "net/net.h"
 #include "physics/world.h"
+#include "race/series.h"
 #include "platform/input.h"
 #include "platform/vant.h"
 #include "platform/window.h"
@@ -192,6 +193,7 @@ int start_up(int argc, const char* const* argv) {
   else
     game.lineup_request[0] = GATE_HUMAN;
   track_list_scan();
+  series_load_all();
   physics_world_create();
   if (start_options.track[0]) snprintf(settings.track, sizeof settings.track, "%s", start_options.track);
   session_reset(game.lineup_request, playback, false,
@@ -254,6 +256,7 @@ void shut_down() {
   net_session_sync(net_client);
   mem_free(net_client.delay_queue);
   net_client.delay_queue = nullptr;
+  series_finish_event();
   session_remember_lines();
   // The recording's last states are packed from the bikes, so it ends before they are freed.
   session_demos_close();
@@ -269,6 +272,7 @@ void shut_down() {
   stage("Writing config files");
   settings_write();
   stage("Freeing memory (2)");
+  series_free_all();
   stage("Freeing memory (3)");
   stage("Freeing file list");
   stage("Freeing memory (4)");

@@ -32,6 +32,7 @@
 #include "physics/world.h"
 #include "platform/vant.h"
 #include "race/race.h"
+#include "race/series.h"
 #include "render/model.h"
 #include "replay/bike_state.h"
 #include "replay/demo.h"
@@ -657,8 +658,7 @@ void session_free_bikes() {
 
 bool session_reset(const int* lineup, bool playback, bool record, int32_t duration_ticks, int32_t laps,
                    int line_set) {
-  (void)line_set;
-  // The points series' pending event is finished here once points series exist.
+  series_finish_event();
   loading_message("Resetting...");
   // A played demo's "erode" commands set the erosion rate; its erosion records dig the ground.
   demo_set_playback_handlers({[](int rate) { session.erosion_rate = rate; },

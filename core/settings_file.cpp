@@ -18,20 +18,8 @@ bool write_all(VfsFile* file, const std::string& text) {
   return vfs_write(file, text.data(), n) == n && vfs_flush(file) == 0;
 }
 
-// Writes the "@" name through "@name.new" renamed over it: rename replaces the old file in one
-// step, so a reader sees the old or the new text, and a failed write leaves the old file whole.
 bool replace_file(const std::string& name, const std::string& text) {
-  std::string temporary = name + ".new";
-  VfsFile* file = vfs_open(temporary.c_str(), "wb");
-  if (!file) return false;
-  bool written = write_all(file, text);
-  vfs_close(file);
-  bool replaced = written && vfs_rename(temporary.c_str(), name.c_str());
-  if (!replaced) {
-    std::string home_path = std::string(vfs_search_dir(0)) + temporary.substr(1);
-    remove(home_path.c_str());
-  }
-  return replaced;
+  return vfs_replace(name.c_str(), text.data(), static_cast<int>(text.size()));
 }
 
 // A setup name names one file in "@setups/": a name with a path separator could reach any file

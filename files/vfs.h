@@ -74,6 +74,11 @@ int vfs_flush(VfsFile* file);  // 0 on success
 // When the move fails, to is left as it was.
 int vfs_rename(const char* from, const char* to);
 
+// Replaces the file of a path or "@" name with these bytes: they are written to name + ".new"
+// first, which is then renamed over the old file in one step, so a reader sees the old or the
+// new data and a failed write leaves the old file whole. 1 when replaced.
+int vfs_replace(const char* name, const void* data, int size);
+
 // The null-terminated list of distinct data names (case-insensitively), sorted. Builds the
 // file index on first call; later calls return the same list.
 const char* const* vfs_file_list();

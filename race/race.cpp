@@ -1,6 +1,7 @@
 // Race rules over the riders' gate records: running order, race length, finishing, the
 // cutting and false-start penalties, the final classification and the results file.
 #include "race/race.h"
+#include "race/series.h"
 
 #include <algorithm>
 #include <cmath>
@@ -273,6 +274,7 @@ bool race_order_update(const RaceContext& context) {
   build_final_order(context);
   if (race.final_count > 0 && rider_finished(race.final_order[0].slot)) write_results(context);
   race.results_final = true;
+  series_finish_event();
   return true;
 }
 
