@@ -254,4 +254,23 @@ TEST(SeriesLineup, GatesByThePreviousEvent) {
   EXPECT_EQ(lineup[20], LINEUP_PLAYER);
 }
 
+// The series the data set ships reads with the installed track list.
+TEST(SeriesShipped, RabbitHillCupLoads) {
+  TempDir home;
+  set_search_dirs(home, SK_TEST_BIN_DIR);
+  ASSERT_TRUE(track_list_scan());
+  series_load_all();
+  ASSERT_EQ(series_list.size(), 1u);
+  const Series& s = series_list[0];
+  EXPECT_EQ(s.name, "Rabbit Hill Cup");
+  EXPECT_EQ(s.rider_count, 20);
+  EXPECT_EQ(s.skill, 1);
+  EXPECT_EQ(series_round_count(s), 2);
+  EXPECT_EQ(s.completed, 0);
+  EXPECT_EQ(track_dirs[size_t(s.events[3].track)], "rabbithill");
+  EXPECT_EQ(series_heading(s), "Next Event: Round 1 Moto 1");
+  series_free_all();
+  vfs_set_search_dirs(nullptr, 0);
+}
+
 }  // namespace

@@ -20,6 +20,7 @@
 #include "tools/data/ground.h"
 #include "tools/data/models.h"
 #include "tools/data/pictures.h"
+#include "tools/data/series_files.h"
 #include "tools/data/track_files.h"
 
 namespace {
@@ -84,6 +85,7 @@ int main(int argc, char** argv) {
   pictures_add_assets(&set);
   models_add_assets(&set);
   track_add_files(course, ground, &set);
+  series_add_files(&set);
   std::vector<uint8_t> shading = track_add_shading(ground, &set);
   if (shading.empty()) {
     fprintf(stderr, "skorvan-data: can't bake the shading\n");
