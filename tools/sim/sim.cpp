@@ -36,6 +36,7 @@
 #include "robots/lines.h"
 #include "tools/sim/headless.h"
 #include "tools/sim/knock.h"
+#include "tools/sim/series_run.h"
 #include "tools/sim/touches.h"
 
 namespace {
@@ -69,6 +70,7 @@ struct SimOptions {
   double knock_feet = 30;     // how far, positive to the rider's right
   int sweep_moments = 0;      // knock sweep: moments through the first lap, and seeds
   int sweep_seeds = 0;
+  int series = -1;  // points series to run, by its place in the series list
 };
 
 void usage() {
@@ -78,7 +80,8 @@ void usage() {
           "                   [--skill novice|amateur|expert] [--record FILE | --play FILE] [--debug]\n"
           "                   [--trace SLOT] [--touches] [--knock SECONDS FEET]\n"
           "       skorvan-sim --knock-sweep MOMENTS SEEDS FEET [--robots N] [--skill S] [--nolearn]\n"
-          "       skorvan-sim --connect HOST[:PORT] [--password P] [--track NAME] [--seconds S] [--robot]\n");
+          "       skorvan-sim --connect HOST[:PORT] [--password P] [--track NAME] [--seconds S] [--robot]\n"
+          "       skorvan-sim --series N [--seconds S] [--nolearn]\n");
 }
 
 bool parse(int argc, char** argv, SimOptions* o) {
@@ -159,6 +162,9 @@ bool parse(int argc, char** argv, SimOptions* o) {
         o->knock_seconds = atof(argv[++i]);
       }
       o->knock_feet = atof(argv[++i]);
+    } else if (!strcmp(a, "--series")) {
+      if (!need()) return false;
+      o->series = atoi(value);
     } else if (!strcmp(a, "--human")) {
       o->human = true;
     } else if (!strcmp(a, "--practice")) {
@@ -438,6 +444,11 @@ int main(int argc, char** argv) {
   session.practice = o.practice;
   if (o.connect) return run_connected(o);
   if (o.sweep_moments > 0) return run_knock_sweep(o);
+  if (o.series >= 0) {
+    const int code = run_series(o.series, o.seconds);
+    headless_finish();
+    return code;
+  }
 
   // Playing a demo, every slot takes the next rider of the demo.
   int lineup[SLOT_COUNT] = {};
