@@ -17,6 +17,7 @@
 #include "files/saf.h"
 #include "tools/data/course.h"
 #include "tools/data/dataset.h"
+#include "tools/data/engine_sounds.h"
 #include "tools/data/ground.h"
 #include "tools/data/models.h"
 #include "tools/data/pictures.h"
@@ -84,6 +85,7 @@ int main(int argc, char** argv) {
   if (!dataset_add_tree(&set, source)) return 1;
   pictures_add_assets(&set);
   models_add_assets(&set);
+  engine_sounds_add(&set);
   track_add_files(course, ground, &set);
   series_add_files(&set);
   std::vector<uint8_t> shading = track_add_shading(ground, &set);
