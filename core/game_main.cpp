@@ -12,6 +12,7 @@
 #include "core/console.h"
 #include "core/controls.h"
 #include "core/game.h"
+#include "core/game_sound.h"
 #include "core/loading.h"
 #include "core/net_session.h"
 #include "core/session.h"
@@ -22,6 +23,7 @@
 #include "files/memory.h"
 #include "files/vfs.h"
 #include "net/net.h"
+#include "platform/audio.h"
 #include "physics/world.h"
 #include "race/series.h"
 #include "platform/input.h"
@@ -42,7 +44,6 @@ namespace {
 const char* const VERSION = "2018-07-28-1418 snapshot";
 
 VantWindow* window = nullptr;
-FILE* record_audio_file = nullptr;
 int next_screenshot = -1;  // -1 until the file index has been scanned
 
 int window_next_event(void* context, int* code, int* down, int32_t seconds, int32_t microseconds) {
@@ -169,9 +170,11 @@ int start_up(int argc, const char* const* argv) {
   // The bike part shapes, graphics families, track list ("No tracks found"), points series and
   // the start track choice join here with their parts.
 
+  // The recording mixes each step offline; otherwise the sound device plays, unless "--nosound".
   if (start_options.record_audio[0]) {
-    // The offline audio output that fills this file joins with the audio output.
-    record_audio_file = fopen(start_options.record_audio, "wb");
+    if (game_sound_record_open(start_options.record_audio)) game_hooks.record_audio_step = game_sound_record_step;
+  } else if (!start_options.nosound) {
+    audio_open(window);
   }
 
   int width = 0, height = 0;
@@ -237,6 +240,7 @@ void main_loop() {
       if (start_options.glfinish) glFinish();
       if (!vant_frame_end(window)) break;
     }
+    game_sound_update();
     PacingInputs inputs;
     inputs.connected = game.net.connected;
     inputs.lock_fps = start_options.lock_fps;
@@ -260,6 +264,7 @@ void shut_down() {
   session_remember_lines();
   // The recording's last states are packed from the bikes, so it ends before they are freed.
   session_demos_close();
+  game_sound_free_all();
   session_free_bikes();
   track_free();
   physics_world_destroy();
@@ -267,8 +272,7 @@ void shut_down() {
   stage("Closing input devices");
   controls_release_axes();
   stage("Closing audio");
-  if (record_audio_file) fclose(record_audio_file);
-  record_audio_file = nullptr;
+  game_sound_close();
   stage("Writing config files");
   settings_write();
   stage("Freeing memory (2)");

@@ -573,6 +573,32 @@ bool session_off_pace(int slot) {
   return false;
 }
 
+bool session_slot_hidden(int slot) {
+  ReplayVisibility v{};
+  v.slot = slot;
+  v.has_bike = slot_bike(slot) != nullptr;
+  v.kind = game.slot_kind[slot];
+  v.viewed = slot == game.viewed_slot;
+  v.sim_tick = sim_tick;
+  v.connected = session.connected;
+  v.has_race_slot = session.connected && session.race_slot != NO_RACE_SLOT;
+  const int own = session.own_slot;
+  v.own_bike = session.connected && own >= 0 && slot_bike(own) != nullptr;
+  v.race_order_count = race.order_count;
+  v.grace_passed = grace_passed();
+  if (v.own_bike) {
+    v.own_finished = rider_finished(own);
+    v.own_no_checkpoint = no_gate_yet(own);
+    v.own_off_pace = session_off_pace(own);
+  }
+  if (v.has_bike) {
+    v.finished = rider_finished(slot);
+    v.no_checkpoint = no_gate_yet(slot);
+    v.off_pace = session_off_pace(slot);
+  }
+  return replay_hidden(v);
+}
+
 namespace {
 
 // The slot of a bike of this session, -1 for any other bike.

@@ -133,6 +133,9 @@ const char* session_stage_name(int stage);
 
 // The off-pace rule for a rider at its current gates (connected sessions and visibility).
 bool session_off_pace(int slot);
+// True when the slot's bike is not to be drawn or heard (no bike, or a replayed rider the
+// connection or the race leaves out).
+bool session_slot_hidden(int slot);
 
 // Recomputes the running order (and, once the race is over, the results) at the current tick.
 void session_race_order_update();
