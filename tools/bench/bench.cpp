@@ -18,6 +18,7 @@ const struct Mode {
     {"random-ride", bench_random_ride, "a bike ridden with random controls over steps [minutes, default 10] [seed]"},
     {"race", bench_race, "races of 1, 10, 40 and 160 robots against bare world steps [--seconds S] [--profile FILE] [--record] [BIKES...]"},
     {"terrain", bench_terrain, "ground sampling and a full shading refresh [track dir, default rabbithill]"},
+    {"sound", bench_sound, "engine sounds of 1, 10 and 40 bikes synthesised and mixed, per mixed second [BIKES...]"},
 };
 
 }  // namespace
