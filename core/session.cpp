@@ -586,12 +586,13 @@ bool session_slot_hidden(int slot) {
   v.own_bike = session.connected && own >= 0 && slot_bike(own) != nullptr;
   v.race_order_count = race.order_count;
   v.grace_passed = grace_passed();
+  // Only online are riders who are out of the running left out; offline the rules need no more.
   if (v.own_bike) {
     v.own_finished = rider_finished(own);
     v.own_no_checkpoint = no_gate_yet(own);
     v.own_off_pace = session_off_pace(own);
   }
-  if (v.has_bike) {
+  if (v.has_bike && v.own_bike) {
     v.finished = rider_finished(slot);
     v.no_checkpoint = no_gate_yet(slot);
     v.off_pace = session_off_pace(slot);

@@ -127,7 +127,7 @@ int audio_open(VantWindow*) {
   audio_mixer.voice_budget = budget < 0 ? 0 : budget;
   audio_mixer.rate = rate;
   audio_mixer.samples = rate / AUDIO_FRAGMENTS_PER_SECOND;
-  audio_mixer.stereo = device_spec.channels == 2;
+  audio_mixer.stereo = device_spec.channels != 1;  // devices of more channels take stereo
   vant_log("Waveout rate: %d\n", rate);
   vant_log("Waveout channels: %d\n", audio_mixer.voice_budget);
   vant_log("Waveout mixahead: %d\n", mix_ahead * 1000 / AUDIO_FRAGMENTS_PER_SECOND);

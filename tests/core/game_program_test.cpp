@@ -68,12 +68,14 @@ bool have_xvfb() { return std::system("command -v xvfb-run >/dev/null 2>&1") == 
 
 // Starts the game under a virtual X server, waits until it draws, then sends the signal a
 // session manager sends at logout, which the window layer turns into a close request.
-Outcome run_and_close(const TempDir& home, const char* signal) {
+// Options are added to the command line; the game runs settle more seconds once it draws.
+Outcome run_and_close(const TempDir& home, const char* signal, const std::string& options = "",
+                      int settle = 0) {
   std::string log = home.file("Skorvan/lastlog.txt");
   std::string script = home.write(
-      "close.sh", GAME + " --width 800 --height 600 &\np=$!\n"
+      "close.sh", GAME + " --width 800 --height 600 " + options + " &\np=$!\n"
       "for i in $(seq 1 300); do grep -q GL_EXTENSIONS '" + log + "' 2>/dev/null && break; "
-      "sleep 0.1; done\nkill -" + signal + " $p\nwait $p\n");
+      "sleep 0.1; done\nsleep " + std::to_string(settle) + "\nkill -" + signal + " $p\nwait $p\n");
   return run(home, "timeout 60 xvfb-run -a sh '" + script + "'");
 }
 
@@ -113,6 +115,20 @@ TEST(GameProgram, WindowOpensAndClosesCleanlyOnACloseRequest) {
       start = end + 1;
     }
   }
+}
+
+TEST(GameProgram, RecordAudioWritesWholeStepsOfTheMix) {
+  if (!have_xvfb()) GTEST_SKIP() << "xvfb-run is not installed";
+  TempDir home;
+  const std::string recording = home.file("game.raw");
+  Outcome r = run_and_close(home, "TERM", "--record-audio '" + recording + "'", 1);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  const size_t size = read_file_bytes(recording).size();
+  EXPECT_GT(size, 0u);
+  EXPECT_EQ(size % 1380, 0u) << "690 stereo samples per step";
+  std::string log = read_file_bytes(home.file("Skorvan/lastlog.txt"));
+  EXPECT_NE(log.find("Opening readback audio...\n"), std::string::npos);
+  EXPECT_EQ(log.find("Opening waveOut audio...\n"), std::string::npos);
 }
 
 }  // namespace
