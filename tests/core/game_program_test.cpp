@@ -68,13 +68,14 @@ bool have_xvfb() { return std::system("command -v xvfb-run >/dev/null 2>&1") == 
 
 // Starts the game under a virtual X server, waits until it draws, then sends the signal a
 // session manager sends at logout, which the window layer turns into a close request.
-// Options are added to the command line; the game runs settle more seconds once it draws.
+// Options are added to the command line; the game runs settle more seconds once its log shows
+// the ready line.
 Outcome run_and_close(const TempDir& home, const char* signal, const std::string& options = "",
-                      int settle = 0) {
+                      const std::string& ready = "GL_EXTENSIONS", int settle = 0) {
   std::string log = home.file("Skorvan/lastlog.txt");
   std::string script = home.write(
       "close.sh", GAME + " --width 800 --height 600 " + options + " &\np=$!\n"
-      "for i in $(seq 1 300); do grep -q GL_EXTENSIONS '" + log + "' 2>/dev/null && break; "
+      "for i in $(seq 1 300); do grep -q '" + ready + "' '" + log + "' 2>/dev/null && break; "
       "sleep 0.1; done\nsleep " + std::to_string(settle) + "\nkill -" + signal + " $p\nwait $p\n");
   return run(home, "timeout 60 xvfb-run -a sh '" + script + "'");
 }
@@ -121,7 +122,8 @@ TEST(GameProgram, RecordAudioWritesWholeStepsOfTheMix) {
   if (!have_xvfb()) GTEST_SKIP() << "xvfb-run is not installed";
   TempDir home;
   const std::string recording = home.file("game.raw");
-  Outcome r = run_and_close(home, "TERM", "--record-audio '" + recording + "'", 1);
+  // The session runs steps once the start track has loaded.
+  Outcome r = run_and_close(home, "TERM", "--record-audio '" + recording + "'", "Max loading delay", 1);
   EXPECT_EQ(r.exit_code, 0) << r.err;
   const size_t size = read_file_bytes(recording).size();
   EXPECT_GT(size, 0u);
