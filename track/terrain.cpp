@@ -230,6 +230,7 @@ void terrain_set_height(Terrain* t, int col, int row, float h) {
   int last = t->grid_size - 1;
   if (col < 0 || row < 0 || col > last || row > last || t->height_lock) return;
   t->changed = TERRAIN_CHANGED_ALL;
+  t->geometry_version++;
   if (h > t->max_height) t->max_height = h;
   if (h < t->min_height) t->min_height = h;
   t->heights[sample_index(t, col, row)] = h;

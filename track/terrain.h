@@ -78,6 +78,7 @@ struct Terrain {
   TerrainBits normals_dirty;  // words null unless use_normal_map
   bool height_lock;           // while set, terrain_set_height does nothing
   uint8_t changed;            // TERRAIN_CHANGED_ALL after any height change
+  uint32_t geometry_version;  // raised by every height change (the renderer's error pass)
   int render_method;          // 1 sub-image writes, 2 frame-buffer copy, 3 framebuffer objects
   char track_dir[TRACK_DIR_MAX];  // the track's directory name, without "@"
   TerrainRender* render;
