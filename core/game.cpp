@@ -74,7 +74,12 @@ void game_dispatch_event(int code, int down) {
     if (down && code == menu_keys.esc) game.binding_capture = false;
     return;
   }
-  if (!down) return;
+  if (!down) {
+    // The editor follows its buttons being let go.
+    if (game.menu_page == MENU_NONE && game.view_mode == VIEW_EDITOR && game_hooks.editor_key)
+      game_hooks.editor_key(code, false);
+    return;
+  }
   if (code == menu_keys.esc) game.menu_page = game.menu_page == MENU_NONE ? MENU_MAIN : MENU_NONE;
   if (game.menu_page != MENU_NONE) {
     if (game_hooks.menu_key) game_hooks.menu_key(code);
@@ -87,7 +92,7 @@ void game_dispatch_event(int code, int down) {
     return;
   }
   if (game.view_mode == VIEW_NO_TRACK) return;
-  if (game.view_mode == VIEW_EDITOR && game_hooks.editor_key) game_hooks.editor_key(code);
+  if (game.view_mode == VIEW_EDITOR && game_hooks.editor_key && game_hooks.editor_key(code, true)) return;
   if (is_key(code, BIND_PAUSE) && !game.net.connected) game.paused = !game.paused;
   if (is_key(code, BIND_STEP) && game.paused) run_session_step();
   if (code == KEY_TAB) change_view();
@@ -119,7 +124,7 @@ int game_run_steps(double frame_end, double advance, const EventSource& events) 
     controls_gather();
     if (game.menu_page == MENU_NONE || game.net.connected) {
       if (game.view_mode == VIEW_EDITOR) {
-        // The editor runs its own update here once it exists.
+        if (game_hooks.editor_update) game_hooks.editor_update();
       } else if (game_riding()) {
         if (Bike* bike = game.slot_bike[game.viewed_slot]) controls_apply_to_rider(bike);
       } else if (game.view_mode == VIEW_CHASE) {

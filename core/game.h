@@ -58,7 +58,9 @@ struct GameHooks {
   void (*session_step)();                 // one simulation step of the session
   void (*net_poll)();                     // the network poll before each step
   void (*menu_key)(int code);             // a key press for the open menu
-  void (*editor_key)(int code);           // a key press for the editor, first in line
+  // A key event for the editor, first in line (presses and releases); true when consumed.
+  bool (*editor_key)(int code, bool down);
+  void (*editor_update)();                // the editor's update, instead of the controls
   void (*time_skip)(double seconds);      // skip (+) or rewind (-) playback
   void (*take_screenshot)();
   void (*record_audio_step)();            // appends one step of recorded audio

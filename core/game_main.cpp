@@ -19,6 +19,7 @@
 #include "core/session_replay.h"
 #include "core/settings.h"
 #include "core/track_load.h"
+#include "editor/editor.h"
 #include "files/fixed_files.h"
 #include "files/memory.h"
 #include "files/vfs.h"
@@ -135,6 +136,22 @@ void gl_defaults() {
   if (start_options.fugly) glShadeModel(GL_FLAT);
 }
 
+// The track editor takes keys first in its view and updates instead of the rider's controls.
+void attach_editor() {
+  const MenuKeys& m = menu_keys;
+  editor_keys = {m.cursor_left, m.cursor_right, m.left, m.right, m.up, m.down, m.enter, m.keypad_enter};
+  game_hooks.editor_key = editor_key;
+  game_hooks.editor_update = editor_update;
+}
+
+// The pointer and window size the editor works with this frame.
+void editor_follow_pointer(int width, int height) {
+  if (game.view_mode != VIEW_EDITOR || !editor_active()) return;
+  editor_set_window(width, height);
+  if (menu_keys.cursor_x && menu_keys.cursor_y)
+    editor_set_pointer(input_read_axis(menu_keys.cursor_x), input_read_axis(menu_keys.cursor_y));
+}
+
 // Returns the exit code, or -1 to go on into the loop.
 int start_up(int argc, const char* const* argv) {
   vant_install_error_box();
@@ -218,6 +235,7 @@ int start_up(int argc, const char* const* argv) {
                         start_options.fake_loss);
   game.menu_page = start_options.connect_given ? MENU_NONE : MENU_MAIN;
   game_hooks.take_screenshot = take_screenshot;
+  attach_editor();
   int32_t s, us;
   vant_time_now(&s, &us);
   frame_pacer_start(&game.pacer, s + us * 1e-6);
@@ -235,6 +253,7 @@ void main_loop() {
       }
       glViewport(0, 0, frame->width, frame->height);
       clear_frame();
+      editor_follow_pointer(frame->width, frame->height);
       if (start_options.record_video && !game.paused && game.view_mode != VIEW_NO_TRACK)
         record_video_frame(frame->width, frame->height);
       if (start_options.glfinish) glFinish();

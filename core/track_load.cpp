@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "core/command_line.h"
 #include "core/console.h"
 #include "core/loading.h"
+#include "editor/editor.h"
 #include "files/vfs.h"
 #include "physics/roost.h"
 #include "physics/shape.h"
@@ -85,6 +87,7 @@ void add_gate_pieces() {
 bool track_load(const char* dir) {
   forget_objects();
   statue_set_shape_loader(load_statue_shape);
+  statue_set_shape_releaser([](const void* shape) { shape_free(static_cast<Shape*>(const_cast<void*>(shape))); });
   objects_reset(&track_terrain);
   int listed = track_list_find(dir);
   snprintf(track_display_name, sizeof track_display_name, "%s",
@@ -153,11 +156,13 @@ bool track_load(const char* dir) {
 
   cameras_read(&track_terrain, track_path(dir, "cameras").c_str());
   snprintf(track_current, sizeof track_current, "%s", dir);
+  if (start_options.editor) editor_init(&track_terrain);
   return true;
 }
 
 void track_free() {
   vant_log("Deallocating track\n");
+  if (editor_active()) editor_free();
   forget_objects();
   roost_pool_attach(-1);
   lines_table_free();

@@ -402,6 +402,21 @@ int vfs_replace(const char* name, const void* data, int size) {
   return replaced;
 }
 
+int vfs_remove(const char* name) {
+  char path[VFS_NAME_MAX + 1];
+  if (!name || !rename_path(name, path, sizeof path)) return 0;
+  return remove(path) == 0;
+}
+
+int vfs_close_written(VfsFile* file) {
+  if (!file) return 0;
+  bool ok = file->file && fflush(file->file) == 0 && !ferror(file->file);
+  if (file->file) ok = fclose(file->file) == 0 && ok;
+  file->file = nullptr;
+  vfs_close(file);
+  return ok;
+}
+
 int vfs_find_game_data(const char* expected_digest_hex) {
   const char* home = vfs_search_dir(0);
   if (home) {

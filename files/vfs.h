@@ -73,6 +73,11 @@ int vfs_flush(VfsFile* file);  // 0 on success
 // Moves from onto to, replacing to; "@name" stands for the home directory + name. 1/0.
 // When the move fails, to is left as it was.
 int vfs_rename(const char* from, const char* to);
+// Removes a file; "@name" stands for the home directory + name. 1/0.
+int vfs_remove(const char* name);
+// Closes a file that was being written: 1 when every byte reached the file (no write error
+// before or at the close), else 0. The handle is freed either way.
+int vfs_close_written(VfsFile* file);
 
 // Replaces the file of a path or "@" name with these bytes: they are written to name + ".new"
 // first, which is then renamed over the old file in one step, so a reader sees the old or the

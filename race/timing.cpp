@@ -9,6 +9,7 @@
 
 #include "core/console.h"
 #include "core/constants.h"
+#include "files/replace.h"
 #include "files/vfs.h"
 #include "platform/vant.h"
 #include "track/line_scan.h"
@@ -174,7 +175,8 @@ bool timing_gates_read(const char* path) {
 
 bool timing_gates_write(const char* track_dir) {
   std::string name = std::string("@") + track_dir + "/timing_gates";
-  VfsFile* file = vfs_open(name.c_str(), "wb");
+  ReplaceSet set;
+  VfsFile* file = replace_open(set, name.c_str());
   if (!file) {
     console_print("Can't open 'timing_gates'\n");
     return false;
@@ -216,8 +218,10 @@ bool timing_gates_write(const char* track_dir) {
     }
     vfs_printf(file, "\n");
   }
-  vfs_close(file);
-  return true;
+  replace_close(set, file);
+  if (replace_finish(set)) return true;
+  console_print("Error writing 'timing_gates'\n");
+  return false;
 }
 
 int32_t lap_entry_index(int32_t i) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/console.h"
+#include "files/replace.h"
 #include "files/vfs.h"
 #include "track/terrain.h"
 #include "track/textures.h"
@@ -16,10 +17,19 @@ TrackObjects track_objects;
 namespace {
 
 StatueShapeLoader shape_loader = nullptr;
+StatueShapeReleaser shape_releaser = nullptr;
 bool use_shaders = false;
 
 float ground_height(float x, float z) {
   return track_objects.terrain ? terrain_height_at(track_objects.terrain, x, z) : 0.0f;
+}
+
+// Closes a saved object file and puts it in place of the old one; a write error keeps the old.
+bool finish_saving(ReplaceSet& set, VfsFile* file, const char* name) {
+  replace_close(set, file);
+  if (replace_finish(set)) return true;
+  console_printf("Error writing '%s'", name);
+  return false;
 }
 
 std::string object_path(const char* track_dir, const char* name) {
@@ -89,6 +99,7 @@ void objects_reset(const Terrain* terrain) {
   track_objects.billboards.clear();
   track_objects.statues.clear();
   track_objects.decals.clear();
+  track_objects.decal_list = false;
   track_objects.start_flagger = StartFlagger{};
   track_objects.start_flagger.billboard = -1;
   track_objects.finish_flagger = FinishFlagger{};
@@ -101,6 +112,7 @@ void objects_reset(const Terrain* terrain) {
 }
 
 void statue_set_shape_loader(StatueShapeLoader loader) { shape_loader = loader; }
+void statue_set_shape_releaser(StatueShapeReleaser releaser) { shape_releaser = releaser; }
 void statue_set_use_shaders(bool on) { use_shaders = on; }
 
 bool billboard_tint(const char* name, uint8_t rgb[3], const char** rest) {
@@ -193,6 +205,18 @@ void statue_orient(Statue& s) {
   }
 }
 
+void statue_place(Statue& s) {
+  s.y = ground_height(s.x, s.z) + s.height_offset;
+  statue_orient(s);
+}
+
+void statue_remove(int32_t index) {
+  auto& all = track_objects.statues;
+  if (index < 0 || size_t(index) >= all.size()) return;
+  if (all[size_t(index)].shape && shape_releaser) shape_releaser(all[size_t(index)].shape);
+  all.erase(all.begin() + index);
+}
+
 int32_t statue_add(float x, float height_above_ground, float z, float yaw, const char* model_name,
                    const char* texture_name, const char* shape_name) {
   Statue s{};
@@ -215,9 +239,8 @@ int32_t statue_add(float x, float height_above_ground, float z, float yaw, const
   s.x = x;
   s.z = z;
   s.height_offset = height_above_ground;
-  s.y = ground_height(x, z) + height_above_ground;
   s.yaw = yaw;
-  statue_orient(s);
+  statue_place(s);
   track_objects.statues.push_back(s);
   return static_cast<int32_t>(track_objects.statues.size()) - 1;
 }
@@ -293,6 +316,7 @@ void flaggers_read(const char* track_dir, int checkpoint_count) {
 void decals_read(const char* track_dir, bool use_normal_map) {
   VfsFile* file = vfs_open(object_path(track_dir, "decals").c_str(), "rb");
   if (!file) return;
+  track_objects.decal_list = true;
   Decal d{};
   static char name[1024];
   while (vfs_scanf(file, "[ %f %f ] %f %f %f %1023s ", &d.x, &d.z, &d.angle, &d.size, &d.aspect, name) == 6) {
@@ -324,7 +348,8 @@ void objects_mark_track_start() {
 }
 
 bool billboards_save(const char* track_dir) {
-  VfsFile* file = vfs_open(object_path(track_dir, "billboards").c_str(), "wb");
+  ReplaceSet set;
+  VfsFile* file = replace_open(set, object_path(track_dir, "billboards").c_str());
   if (!file) {
     console_print("Can't open 'billboards'\n");
     return false;
@@ -340,12 +365,12 @@ bool billboards_save(const char* track_dir) {
       vfs_printf(file, "#%02x%02x%02x#%s\n", b.r, b.g, b.b, b.texture_name.c_str());
     }
   }
-  vfs_close(file);
-  return true;
+  return finish_saving(set, file, "billboards");
 }
 
 bool statues_save(const char* track_dir) {
-  VfsFile* file = vfs_open(object_path(track_dir, "statues").c_str(), "wb");
+  ReplaceSet set;
+  VfsFile* file = replace_open(set, object_path(track_dir, "statues").c_str());
   if (!file) {
     console_print("Can't open 'statues'\n");
     return false;
@@ -356,8 +381,20 @@ bool statues_save(const char* track_dir) {
     vfs_printf(file, "[%f %f %f] %f %s %s %s\n", s.x, s.height_offset, s.z, s.yaw, shown(s.model_name),
                shown(s.texture_name), shown(s.shape_name));
   }
-  vfs_close(file);
-  return true;
+  return finish_saving(set, file, "statues");
+}
+
+bool decals_save(const char* track_dir) {
+  if (!track_objects.decal_list) return true;
+  ReplaceSet set;
+  VfsFile* file = replace_open(set, object_path(track_dir, "decals").c_str());
+  if (!file) {
+    console_print("Can't open 'decals'");
+    return false;
+  }
+  for (const Decal& d : track_objects.decals)
+    vfs_printf(file, "[%f %f] %f %f %f %s\n", d.x, d.z, d.angle, d.size, d.aspect, d.texture_name.c_str());
+  return finish_saving(set, file, "decals");
 }
 
 void statue_buckets_build(float extent) {

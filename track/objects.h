@@ -90,6 +90,7 @@ struct TrackObjects {
   int32_t first_track_billboard, first_track_statue;
   BucketGrid statue_buckets;  // statues with a shape, ascending indices
   BucketGrid decal_buckets;
+  bool decal_list;  // the track has a decal file: the editor keeps and saves its decals
   int map_texture;  // the track map, 0 when missing
 };
 
@@ -102,6 +103,9 @@ void objects_reset(const Terrain* terrain);
 // (null when it cannot be loaded) and its bounding radius. Without one statues have no shape.
 using StatueShapeLoader = const void* (*)(const char* name, float* bounding_radius);
 void statue_set_shape_loader(StatueShapeLoader loader);
+// Releases a shape the loader gave; without one removed statues keep nothing to release.
+using StatueShapeReleaser = void (*)(const void* shape);
+void statue_set_shape_releaser(StatueShapeReleaser releaser);
 // With shader programs in use statues look for normal and spec maps beside their texture.
 void statue_set_use_shaders(bool on);
 
@@ -116,6 +120,11 @@ int32_t statue_add(float x, float height_above_ground, float z, float yaw, const
 std::vector<std::string> statue_map_names(const std::string& texture, const std::string& model, const char* kind);
 // The rotation of a statue from its yaw code and the ground (sets orientation and facing).
 void statue_orient(Statue& statue);
+// Puts a statue on the ground at its (x, z): y from height_offset, then the rotation.
+void statue_place(Statue& statue);
+// Removes a statue, releasing its shape; later statues move down one place. The caller
+// rebuilds the buckets.
+void statue_remove(int32_t index);
 
 // Readers of the track directory's object files (path "@" + dir + "/" + name). A missing file
 // is no error; a record that does not match ends the file. checkpoint_count bounds the gate
@@ -132,6 +141,9 @@ void objects_mark_track_start();
 // open ...") when the file cannot be created.
 bool billboards_save(const char* track_dir);
 bool statues_save(const char* track_dir);
+// The decals, when the track has a decal list. False (after "Can't open 'decals'") when the
+// file cannot be created.
+bool decals_save(const char* track_dir);
 
 // The buckets: every statue with a shape, and every decal, entered into the 8 x 8 grid over the
 // field of size `extent` (ft).

@@ -203,6 +203,10 @@ float surface_at(const Terrain* t, const float* heights, float x, float z) {
 
 }  // namespace
 
+float terrain_surface_at(const Terrain* t, const float* heights, float x, float z) {
+  return surface_at(t, heights, x, z);
+}
+
 float terrain_height_at(const Terrain* t, float x, float z) {
   return surface_at(t, t->heights, x, z);
 }

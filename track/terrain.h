@@ -107,13 +107,17 @@ bool terrain_allocate(Terrain* terrain, int level, float spacing, float min_heig
 // console says why and the result is false.
 bool terrain_load(Terrain* terrain, const char* track_dir, int method);
 // Writes terrain.hf (header only), terrain.png, shading.ppm, shadingx2.ppm and tilemap into the
-// track directory under the home directory. True only when every file was written.
+// track directory under the home directory, then the decals when the track has a decal list.
+// The ground files replace the old ones together, and only once all were written: a failed
+// save leaves the previous files. True only when every file was written.
 bool terrain_save(Terrain* terrain);
 // Releases everything and leaves the record empty.
 void terrain_free(Terrain* terrain);
 
 // Sampling. Coordinates in ft; outside the field the edge heights continue.
 float terrain_height_at(const Terrain* terrain, float x, float z);
+// The same over another P x P height array on this field's grid (the editor's baseline).
+float terrain_surface_at(const Terrain* terrain, const float* heights, float x, float z);
 // The same over base_heights: the ground as loaded.
 float terrain_base_height_at(const Terrain* terrain, float x, float z);
 // Upward normal of the triangle under (x, z), not normalised: y is s^2.

@@ -9,6 +9,7 @@
 #include "core/console.h"
 #include "core/loading.h"
 #include "files/digest.h"
+#include "files/replace.h"
 #include "files/vfs.h"
 #include "platform/vant.h"
 #include "render/image.h"
@@ -252,11 +253,12 @@ bool load_stages(Terrain* t, int method) {
 }
 
 // Writes one whole file of the track directory (in the home directory, where "@" names are
-// written); false (with the message) when it cannot be created or written.
-bool write_track_file(const Terrain* t, const char* name, const void* header, size_t header_size,
+// written) beside its final name, as part of the set that replaces the old files together;
+// false (with the message) when it cannot be created or written.
+bool write_track_file(ReplaceSet& set, const Terrain* t, const char* name, const void* header, size_t header_size,
                       const void* data, size_t size) {
   TrackPath path = track_path(t, name);
-  VfsFile* file = vfs_open(path.text, "wb");
+  VfsFile* file = replace_open(set, path.text);
   if (!file) {
     console_printf("Can't open '%s'", name);
     return false;
@@ -268,23 +270,14 @@ bool write_track_file(const Terrain* t, const char* name, const void* header, si
     ok = vfs_write(file, bytes + done, chunk) == chunk;
     done += size_t(chunk);
   }
-  ok = vfs_flush(file) == 0 && ok;
-  vfs_close(file);
-  if (!ok) console_printf("Error writing '%s'", name);
-  return ok;
+  if (!ok) set.ok = false;
+  replace_close(set, file);
+  if (!set.ok) console_printf("Error writing '%s'", name);
+  return set.ok;
 }
 
-}  // namespace
-
-bool terrain_load(Terrain* t, const char* track_dir, int method) {
-  terrain_free(t);
-  snprintf(t->track_dir, sizeof t->track_dir, "%s", track_dir);
-  if (load_stages(t, method)) return true;
-  terrain_free(t);
-  return false;
-}
-
-bool terrain_save(Terrain* t) {
+// The ground files, each made in memory and written as one piece of the set.
+bool write_ground_files(ReplaceSet& set, Terrain* t) {
   size_t samples = size_t(t->grid_size) * t->grid_size;
   float lo = t->heights[0], hi = t->heights[0];
   for (size_t k = 1; k < samples; k++) {
@@ -295,7 +288,7 @@ bool terrain_save(Terrain* t) {
   t->max_height = hi;
   char header[256];
   int header_size = snprintf(header, sizeof header, "%d %f %f %f\n", t->level, t->spacing, lo, hi);
-  if (!write_track_file(t, "terrain.hf", header, size_t(header_size), nullptr, 0)) return false;
+  if (!write_track_file(set, t, "terrain.hf", header, size_t(header_size), nullptr, 0)) return false;
 
   // Codes are made against the range exactly as the header states it, so loading gives
   // back each height within half a code step.
@@ -312,16 +305,36 @@ bool terrain_save(Terrain* t) {
   std::vector<uint8_t> png;
   if (!image_encode_png_grey16(codes.data(), t->grid_size, t->grid_size, png)) {
     console_print("Error writing 'terrain.png'");
+    set.ok = false;
     return false;
   }
-  if (!write_track_file(t, "terrain.png", nullptr, 0, png.data(), png.size())) return false;
+  if (!write_track_file(set, t, "terrain.png", nullptr, 0, png.data(), png.size())) return false;
 
   terrain_refresh_lighting(t);
   int ppm_size = snprintf(header, sizeof header, "P6\n%d %d\n255\n", t->grid_size, t->grid_size);
   std::vector<uint8_t> full(samples * 3);
   for (size_t k = 0; k < samples * 3; k++) full[k] = uint8_t(t->shading[k] >= 128 ? 255 : 2 * t->shading[k]);
-  if (!write_track_file(t, "shading.ppm", header, size_t(ppm_size), full.data(), full.size())) return false;
-  if (!write_track_file(t, "shadingx2.ppm", header, size_t(ppm_size), t->shading, samples * 3)) return false;
+  if (!write_track_file(set, t, "shading.ppm", header, size_t(ppm_size), full.data(), full.size())) return false;
+  if (!write_track_file(set, t, "shadingx2.ppm", header, size_t(ppm_size), t->shading, samples * 3)) return false;
   size_t tiles = size_t(1) << (2 * t->level);
-  return write_track_file(t, "tilemap", nullptr, 0, t->tilemap, tiles);
+  return write_track_file(set, t, "tilemap", nullptr, 0, t->tilemap, tiles);
+}
+
+}  // namespace
+
+bool terrain_load(Terrain* t, const char* track_dir, int method) {
+  terrain_free(t);
+  snprintf(t->track_dir, sizeof t->track_dir, "%s", track_dir);
+  if (load_stages(t, method)) return true;
+  terrain_free(t);
+  return false;
+}
+
+bool terrain_save(Terrain* t) {
+  // The header's height range and terrain.png only make sense together: either every ground
+  // file is replaced or none is.
+  ReplaceSet set;
+  write_ground_files(set, t);
+  if (!replace_finish(set)) return false;
+  return decals_save(t->track_dir);
 }
