@@ -1,6 +1,7 @@
 // Gradient profiles, their tools and the "edinfo" file.
 #include "editor/gradient.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +19,8 @@ namespace {
 
 // Longest edinfo line taken whole; longer lines are ignored.
 constexpr int EDINFO_LINE_MAX = 1024;
+// Most samples "Set From Terrain" takes along one line.
+constexpr int SET_FROM_TERRAIN_SAMPLES_MAX = 16384;
 
 bool valid_index(int i, size_t count) { return i >= 0 && size_t(i) < count; }
 
@@ -187,8 +190,11 @@ void gradient_from_terrain() {
   auto ground = [&](float x, float z) { return terrain_surface_at(t, editor.committed.data(), x, z); };
   g.points.clear();
   g.segment.clear();
-  for (int i = 0; float(i) * s < length; i++) {
-    float d = float(i) * s;
+  // A line from a file may be far longer than the field: its samples are spread so that their
+  // number stays bounded (beyond the field the ground only repeats its edge).
+  const float step = std::max(s, length / float(SET_FROM_TERRAIN_SAMPLES_MAX));
+  for (int i = 0; float(i) * step < length; i++) {
+    float d = float(i) * step;
     g.points.push_back({d, ground(g.x0 + d * ux, g.z0 + d * uz)});
   }
   g.points.push_back({length, ground(g.x1, g.z1)});
