@@ -40,7 +40,7 @@ bool is_key(int code, BindingId id) { return code != 0 && bindings[id].key_code 
 void change_view() {
   switch (game.view_mode) {
     case VIEW_EDITOR:
-      // Settling the bikes on the edited ground arrives with the editor.
+      if (game_hooks.settle_bikes) game_hooks.settle_bikes();
       game.view_mode = VIEW_CHASE;
       break;
     case VIEW_RIDER:

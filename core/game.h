@@ -61,6 +61,7 @@ struct GameHooks {
   // A key event for the editor, first in line (presses and releases); true when consumed.
   bool (*editor_key)(int code, bool down);
   void (*editor_update)();                // the editor's update, instead of the controls
+  void (*settle_bikes)();                 // puts the bikes back on the ground the editor changed
   void (*time_skip)(double seconds);      // skip (+) or rewind (-) playback
   void (*take_screenshot)();
   void (*record_audio_step)();            // appends one step of recorded audio

@@ -142,6 +142,7 @@ void attach_editor() {
   editor_keys = {m.cursor_left, m.cursor_right, m.left, m.right, m.up, m.down, m.enter, m.keypad_enter};
   game_hooks.editor_key = editor_key;
   game_hooks.editor_update = editor_update;
+  game_hooks.settle_bikes = session_settle_bikes;
 }
 
 // The pointer and window size the editor works with this frame.

@@ -107,6 +107,9 @@ const Roster& roster() {
 
 Bike*& slot_bike(int slot) { return game.slot_bike[slot]; }
 
+// Lifts a settling bike never takes more of (0.25 ft each: far above any edited hill).
+constexpr int SETTLE_LIFTS_MAX = 4096;
+
 const dReal* frame_position(const Bike* bike) { return dBodyGetPosition(bike->bodies[BODY_FRAME]); }
 
 // The rotation of a statue as the contact code takes it (3 rows of 4).
@@ -980,4 +983,23 @@ void session_step() {
   if (session.time_trial) time_trial_step(rider_laps, ghost_laps);
   game.sim_tick = uint32_t(sim_tick);
   stage_mark(STAGE_DEMO);
+}
+
+void session_settle_bikes() {
+  if (!track_terrain.grid_size) return;
+  const float first[3] = {0, 0.125f, 0}, lift[3] = {0, 0.25f, 0}, lower[3] = {0, -0.125f, 0};
+  for (int slot = 0; slot < SLOT_COUNT; slot++) {
+    Bike* bike = slot_bike(slot);
+    if (!bike) continue;
+    // A wheel buried in raised ground touches no triangle from inside, so its lowest point is
+    // compared with the ground under its centre instead.
+    auto below = [](const WheelState& w) {
+      const dReal* p = dBodyGetPosition(w.body);
+      return p[1] - (w.ring_radius + w.tread_radius) < terrain_height_at(&track_terrain, float(p[0]), float(p[2]));
+    };
+    auto touches = [&] { return below(bike->front) || below(bike->rear); };
+    bike_translate(bike, first);
+    for (int i = 0; i < SETTLE_LIFTS_MAX && touches(); i++) bike_translate(bike, lift);
+    bike_translate(bike, lower);
+  }
 }

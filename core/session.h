@@ -108,6 +108,9 @@ GatePlace session_gate_place(int place);
 // Lowers a bike onto the ground at (x, z) facing yaw: from the height-field value under it,
 // raised by 0.25 ft while any part still touches the ground.
 void session_put_down(Bike* bike, float x, float z, float yaw);
+// Leaving the editor: every bike is lifted off the edited ground (0.125 ft, then 0.25 ft at a
+// time while a wheel's lowest point is still below the ground) and lowered by 0.125 ft.
+void session_settle_bikes();
 
 // Where the time of session steps goes, for benchmarks: seconds per stage summed since the
 // profile was cleared. Nothing is timed unless enabled.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/command_line.h"
 #include "core/controls.h"
 #include "core/game.h"
 #include "core/settings.h"
@@ -243,6 +244,41 @@ TEST_F(StepLoop, ClutchEngagesOverAQuarterSecond) {
   EXPECT_NEAR(bike->controls.clutch, 0.5, 1e-6);
   frame(1.0, 32 * SIM_STEP);
   EXPECT_EQ(bike->controls.clutch, 1);
+}
+
+// The editor's view: keys reach the editor first (releases too), a consumed key goes no further,
+// Tab always passes, and the editor's update replaces the rider's controls.
+std::vector<std::pair<int, bool>> editor_events;
+int editor_updates = 0;
+
+TEST_F(StepLoop, TheEditorViewTakesKeysFirstAndUpdatesInsteadOfTheControls) {
+  start_options_reset();
+  start_options.editor = true;
+  editor_events.clear();
+  editor_updates = 0;
+  game_hooks.editor_key = [](int code, bool down) {
+    editor_events.push_back({code, down});
+    return code == 'p';  // the editor keeps 'p', passes the rest on
+  };
+  game_hooks.editor_update = [] { editor_updates++; };
+  game_dispatch_event(KEY_TAB, 1);
+  ASSERT_EQ(game.view_mode, VIEW_EDITOR);
+  EXPECT_TRUE(editor_events.empty());  // not in the editor yet when Tab came
+  const int pause = bindings[BIND_PAUSE].key_code;
+  game_dispatch_event(pause, 1);
+  EXPECT_TRUE(game.paused);  // the editor passed it on
+  game_dispatch_event(pause, 1);
+  game_dispatch_event('p', 1);
+  game_dispatch_event(INPUT_MOUSE_LEFT, 0);
+  const std::vector<std::pair<int, bool>> expected = {{pause, true}, {pause, true}, {'p', true}, {INPUT_MOUSE_LEFT, false}};
+  EXPECT_EQ(editor_events, expected);
+  input_queue_push(&queue, THROTTLE_CODE, 1, 0, 0);  // throttle held: the rider does not get it
+  EXPECT_EQ(frame(1.0, 4 * SIM_STEP), 4);
+  EXPECT_EQ(editor_updates, 4);
+  EXPECT_EQ(bike->controls.throttle, 0);
+  game_dispatch_event(KEY_TAB, 1);
+  EXPECT_EQ(game.view_mode, VIEW_CHASE);
+  start_options_reset();
 }
 
 TEST(GameView, TabCyclesViewsAndCloseQuits) {

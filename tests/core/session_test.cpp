@@ -17,6 +17,7 @@
 #include "files/vfs.h"
 #include "core/controls.h"
 #include "physics/bike.h"
+#include "physics/contact.h"
 #include "physics/rider.h"
 #include "physics/shape.h"
 #include "physics/world.h"
@@ -431,6 +432,30 @@ TEST_F(Session, ARunningRaceAllocatesNothingPerStep) {
   const unsigned long long before = mem_allocation_count();
   for (int i = 0; i < 1000; i++) session_step();
   EXPECT_EQ(mem_allocation_count(), before);
+}
+
+}  // namespace
+
+namespace {
+
+// Leaving the editor after raising the ground under a bike puts the bike back on top of it.
+TEST_F(Session, SettlingLiftsABikeOutOfRaisedGround) {
+  ASSERT_TRUE(reset_robots(1));
+  const double y0 = frame(0)[1];
+  const Terrain& t = track_terrain;
+  const int col = int(frame(0)[0] / t.spacing), row = int(frame(0)[2] / t.spacing);
+  for (int r = row - 8; r <= row + 8; r++)
+    for (int c = col - 8; c <= col + 8; c++)
+      terrain_set_height(&track_terrain, c, r, t.heights[size_t(r) * t.grid_size + c] + 3);
+  session_settle_bikes();
+  Bike* bike = game.slot_bike[0];
+  EXPECT_GT(frame(0)[1], y0 + 2.5);
+  EXPECT_LT(frame(0)[1], y0 + 3.5);
+  // Back on the ground, at most the last lowering step into it.
+  EXPECT_TRUE(wheel_ground_probe(&track_terrain, &bike->front) || wheel_ground_probe(&track_terrain, &bike->rear));
+  EXPECT_LE(bike->front.depth, 0.125f + 1e-3f);
+  EXPECT_LE(bike->rear.depth, 0.125f + 1e-3f);
+  session.reload_requested = true;  // the next test loads the ground afresh
 }
 
 }  // namespace

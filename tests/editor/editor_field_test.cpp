@@ -38,6 +38,7 @@ class EditorField : public ::testing::Test {
     editor_test_keys();
     editor_set_window(1600, 480);
     editor_init(&terrain);
+    pointer_at(16, 16);  // over the map, away from the panel
   }
   void TearDown() override {
     editor_free();

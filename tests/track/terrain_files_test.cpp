@@ -234,19 +234,19 @@ TEST(TerrainSave, SavedTrackLoadsBackTheSameGround) {
   EXPECT_EQ(back->tilemap[0], 2);
 }
 
-TEST(TerrainSave, UnwritableFileStopsTheSave) {
+TEST(TerrainSave, UnwritableFileStopsTheSaveAndKeepsEveryOldFile) {
   TrackDir track;
   ASSERT_TRUE(track.load());
   // A directory cannot be opened for writing; a data name is written to the first search
   // directory that takes it, so both are blocked.
-  std::filesystem::create_directories(track.saved("shading.ppm"));
-  std::filesystem::create_directories(track.path("shading.ppm"));
+  std::filesystem::create_directories(track.saved("shading.ppm.tmp"));
+  std::filesystem::create_directories(track.path("shading.ppm.tmp"));
   EXPECT_FALSE(terrain_save(track.terrain.get()));
   EXPECT_EQ(track.console.all(), "Can't open 'shading.ppm'\n");
-  // The save stopped there: the files after it were not written.
-  EXPECT_TRUE(std::filesystem::exists(track.saved("terrain.png")));
-  EXPECT_FALSE(std::filesystem::exists(track.saved("shadingx2.ppm")));
-  EXPECT_FALSE(std::filesystem::exists(track.saved("tilemap")));
+  // The save stopped there, and the ground files are replaced together or not at all: the
+  // header's height range never meets another terrain.png.
+  for (const char* name : {"terrain.hf", "terrain.png", "shadingx2.ppm", "tilemap", "terrain.hf.tmp", "terrain.png.tmp"})
+    EXPECT_FALSE(std::filesystem::exists(track.saved(name))) << name;
 }
 
 }  // namespace
