@@ -391,3 +391,48 @@ void editor_update() {
       break;
   }
 }
+
+bool editor_unsaved() { return editor.terrain && (editor.terrain->changed & CHANGED_UNSAVED); }
+
+std::vector<std::string> editor_panel_text() {
+  std::vector<std::string> lines;
+  if (!editor.terrain) return lines;
+  char text[EDITOR_STATUS_SIZE + 64];
+  auto add = [&](const char* format, auto... values) {
+    snprintf(text, sizeof text, format, values...);
+    lines.push_back(text);
+  };
+  add("Actual Radius: %.2f (%.2f)", double(editor_outer_radius()), double(editor_inner_radius()));
+  add("Actual Strength: %.3f", double(editor_amount()));
+  const Gradient* g = gradient_selected();
+  switch (editor.mode) {
+    case MODE_BILLBOARDS: {
+      const auto& all = track_objects.billboards;
+      bool named = editor.billboard >= 0 && size_t(editor.billboard) < all.size() &&
+                   !all[size_t(editor.billboard)].texture_name.empty();
+      lines.push_back(named ? all[size_t(editor.billboard)].texture_name : "[none]");
+      break;
+    }
+    case MODE_GRADIENT_PLACEMENT:
+      if (g) add("Length: %.2f", double(gradient_length(*g)));
+      break;
+    case MODE_GRADIENT_EDIT:
+      if (g && editor.point >= 0 && size_t(editor.point) < g->points.size()) {
+        add("Slope: %.3f", double(gradient_point_slope(*g, editor.point)));
+        add("Height: %.2f", double(g->points[size_t(editor.point)].height));
+      }
+      break;
+    case MODE_TIMING_GATE: lines.push_back(checkpoint_switch_text()); break;
+    case MODE_TILEMAP: {
+      int tile = int(panel_value(W_TILE));
+      if (tile >= 0 && tile < editor.terrain->tile_count) lines.push_back(editor.terrain->tiles[tile].name);
+      break;
+    }
+    default: break;
+  }
+  float x, z;
+  editor_pointer_world(&x, &z);
+  add("%.2f %.2f %.2f", double(x), double(terrain_height_at(editor.terrain, x, z)), double(z));
+  lines.push_back(editor.status);
+  return lines;
+}

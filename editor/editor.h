@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "editor/gradient.h"
@@ -117,6 +118,12 @@ void editor_pointer_world(float* x, float* z);
 void editor_set_status(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Selects a tool, committing first when it differs from the current one.
 void editor_select_mode(int mode);
+
+// Whether the track holds changes not yet saved (the quit confirmation warns of them).
+bool editor_unsaved();
+// The text lines the panel shows, in order: the actual brush radius and strength, the tool's
+// lines, the pointer's world point with the ground height there, and the status.
+std::vector<std::string> editor_panel_text();
 
 // The brushes, snap and tile painting (one application each), used by editor_update.
 void editor_apply_brush();

@@ -214,6 +214,22 @@ TEST_F(EditorField, PanelTakesClicksAndTabPassesThrough) {
   click_up();
 }
 
+TEST_F(EditorField, PanelTextFollowsTheTool) {
+  set_slider(W_RADIUS, 60);
+  set_slider(W_STRENGTH, -1);
+  terrain_set_height(&terrain, 10, 12, 2);
+  pointer_at(10, 12);
+  press('8');
+  gradient_new();
+  gradient_selected()->points = {{0, 0}, {4, 2}, {50, 2}};
+  editor.point = 1;
+  const std::vector<std::string> expected = {"Actual Radius: 2.00 (1.00)", "Actual Strength: 0.500", "Slope: 0.500",
+                                             "Height: 2.00", "10.00 2.00 12.00", "OK"};
+  EXPECT_EQ(editor_panel_text(), expected);
+  press('9');
+  EXPECT_EQ(editor_panel_text()[2], "Gate not referenced");
+}
+
 TEST_F(EditorField, RightButtonPansTheView) {
   float cx = editor.centre_x, cz = editor.centre_z;
   editor_set_pointer(300, 200);
