@@ -137,7 +137,10 @@ bool other_key(int code) {
     if (editor.anchor_x < 0) editor_pointer_world(&editor.anchor_x, &editor.anchor_z);
     else editor.anchor_x = editor.anchor_z = -1;
   } else if (code == 's') editor_save();
-  else if (code == 'u') editor_commit();
+  else if (code == 'p') {
+    pov_export();
+    editor_set_status("Pov!");
+  } else if (code == 'u') editor_commit();
   else if (code == KEY_BACKSPACE) editor_undo();
   else if (code == 'f') gradient_flatten();
   else if (code >= '1' && code <= '9') {

@@ -119,6 +119,12 @@ void editor_set_status(const char* format, ...) __attribute__((format(printf, 1,
 // Selects a tool, committing first when it differs from the current one.
 void editor_select_mode(int mode);
 
+// Writes the track as a POV-Ray scene, "track.pov" in the track's directory ('p').
+void pov_export();
+// A POV-Ray identifier from a file name: the base name without extension, every character
+// that is no letter or digit as '_', and '_' before a leading digit.
+std::string pov_identifier(const char* name);
+
 // Whether the track holds changes not yet saved (the quit confirmation warns of them).
 bool editor_unsaved();
 // The text lines the panel shows, in order: the actual brush radius and strength, the tool's

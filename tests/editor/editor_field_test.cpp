@@ -423,6 +423,28 @@ TEST_F(EditorField, EdinfoWriteFailureKeepsTheOldFile) {
   EXPECT_EQ(read_file_bytes(home.file("field/edinfo")), "add_gradient 1 2 3 4\n");
 }
 
+TEST(PovIdentifier, FromFileNames) {
+  const char* const cases[][2] = {
+      {"@objects/haybale.vm", "_haybale"}, {"3d.png", "_3d"}, {"@a.b/x-y.z.png", "_x_y_z"}, {"plain", "plain"}};
+  for (const auto& c : cases) EXPECT_EQ(pov_identifier(c[0]), c[1]) << c[0];
+}
+
+TEST_F(EditorField, PovSceneHoldsBillboardsAndTheGround) {
+  terrain_set_height(&terrain, 3, 3, 2);
+  terrain.min_height = -1;
+  billboard_add(1, 0.5f, 2, 4, 1, "#ff0000#tree.png");
+  billboard_add(0, 0, 0, 1, 1, "");                    // untextured: left out
+  statue_add(5, 0, 5, 0, "@missing.vm", "", "");        // no model to declare: left out
+  press('p');
+  EXPECT_STREQ(editor.status, "Pov!");
+  EXPECT_EQ(read_file_bytes(home.file("field/track.pov")),
+            "#declare statues = union {\n}\n"
+            "#declare billboards = union {\nobject {\n\ttree()\n\ttranslate <1.000000,0.500000,2.000000>\n}\n}\n"
+            "#declare ground = height_field {\n\tpng \"terrain.png\"\n"
+            "\tscale <1, 1, -1>\n\ttranslate <0, 0, 1>\n\tscale <32.000000,3.000000,32.000000>\n"
+            "\ttranslate <0,-1.000000,0>\n}\n");
+}
+
 // ---- Object tools ----
 
 TEST_F(EditorField, CheckpointsMoveAndSwitchPoints) {
