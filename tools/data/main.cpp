@@ -18,6 +18,7 @@
 #include "tools/data/course.h"
 #include "tools/data/dataset.h"
 #include "tools/data/engine_sounds.h"
+#include "tools/data/fonts.h"
 #include "tools/data/ground.h"
 #include "tools/data/models.h"
 #include "tools/data/pictures.h"
@@ -86,6 +87,7 @@ int main(int argc, char** argv) {
   pictures_add_assets(&set);
   models_add_assets(&set);
   engine_sounds_add(&set);
+  fonts_add_assets(&set);
   track_add_files(course, ground, &set);
   series_add_files(&set);
   std::vector<uint8_t> shading = track_add_shading(ground, &set);
