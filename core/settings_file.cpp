@@ -5,6 +5,7 @@
 
 #include "core/console.h"
 #include "core/settings.h"
+#include "files/replace.h"
 #include "files/vfs.h"
 
 namespace {

@@ -20,3 +20,7 @@ void replace_close(ReplaceSet& set, VfsFile* file);
 // When every file was written, moves each onto its final name; otherwise removes the written
 // ones and leaves the old files as they were. True when the files were replaced.
 bool replace_finish(ReplaceSet& set);
+
+// Replaces one file of a path or "@" name with these bytes, as a group of one: a reader sees
+// the old or the new data and a failed write leaves the old file whole. 1 when replaced.
+int vfs_replace(const char* name, const void* data, int size);

@@ -385,23 +385,6 @@ int vfs_rename(const char* from, const char* to) {
   return rename(from_path, to_path) == 0;
 }
 
-int vfs_replace(const char* name, const void* data, int size) {
-  char temporary[VFS_NAME_MAX + 1];
-  if (!name || size < 0 || snprintf(temporary, sizeof temporary, "%s.new", name) >= int(sizeof temporary))
-    return 0;
-  VfsFile* file = vfs_open(temporary, "wb");
-  if (!file) return 0;
-  bool written = vfs_write(file, data, size) == size && vfs_flush(file) == 0;
-  // Closing reports what the flush could not, e.g. a full disk on some file systems.
-  written = fclose(file->file) == 0 && written;
-  file->file = nullptr;
-  vfs_close(file);
-  const int replaced = written && vfs_rename(temporary, name);
-  char path[VFS_NAME_MAX + 1];
-  if (!replaced && rename_path(temporary, path, sizeof path)) remove(path);
-  return replaced;
-}
-
 int vfs_remove(const char* name) {
   char path[VFS_NAME_MAX + 1];
   if (!name || !rename_path(name, path, sizeof path)) return 0;

@@ -79,11 +79,6 @@ int vfs_remove(const char* name);
 // before or at the close), else 0. The handle is freed either way.
 int vfs_close_written(VfsFile* file);
 
-// Replaces the file of a path or "@" name with these bytes: they are written to name + ".new"
-// first, which is then renamed over the old file in one step, so a reader sees the old or the
-// new data and a failed write leaves the old file whole. 1 when replaced.
-int vfs_replace(const char* name, const void* data, int size);
-
 // The null-terminated list of distinct data names (case-insensitively), sorted. Builds the
 // file index on first call; later calls return the same list.
 const char* const* vfs_file_list();

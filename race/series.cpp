@@ -12,6 +12,7 @@
 
 #include "core/console.h"
 #include "core/lineup.h"
+#include "files/replace.h"
 #include "files/vfs.h"
 #include "platform/vant.h"
 #include "race/race.h"

@@ -11,6 +11,7 @@
 
 #include "core/console.h"
 #include "files/memory.h"
+#include "files/replace.h"
 #include "files/vfs.h"
 #include "replay/history.h"
 
@@ -332,13 +333,8 @@ bool demo_copy_file(const char* from, const char* to) {
   uint8_t* data;
   size_t size;
   if (!load_file(from, &data, &size)) return false;
-  std::string side = std::string(to) + SIDE_SUFFIX;
-  VfsFile* file = vfs_open(side.c_str(), "wb");
-  bool ok = file && vfs_write(file, data, int(size)) == int(size) && vfs_flush(file) == 0;
-  if (file) vfs_close(file);
+  const bool ok = size <= size_t(INT32_MAX) && vfs_replace(to, data, int(size));
   mem_free(data);
-  if (ok) ok = vfs_rename(side.c_str(), to) != 0;
-  if (!ok) std::remove(home_path(side.c_str()).c_str());
   return ok;
 }
 

@@ -13,6 +13,7 @@
 #include "core/console.h"
 #include "core/tick.h"
 #include "files/memory.h"
+#include "files/replace.h"
 #include "files/vfs.h"
 #include "physics/bike.h"
 #include "physics/steering.h"
@@ -549,16 +550,12 @@ bool lines_save(const char* track, int line_set) {
   if (!line_table.present || !track || line_set < 0 || line_set >= LINE_PLAN_TYPES) return false;
   if (!line_table.changed) return true;
   const std::string name = set_file_name(track, line_set);
-  const std::string temporary = name + ".tmp";
-  VfsFile* file = vfs_open(temporary.c_str(), "wb");
+  ReplaceSet set;
+  VfsFile* file = replace_open(set, name.c_str());
   if (!file) return false;
-  const bool written = lines_write(file);
-  vfs_close(file);
-  if (!written || !vfs_rename(temporary.c_str(), name.c_str())) {
-    const char* home = vfs_search_dir(0);
-    if (home) std::remove((std::string(home) + temporary.substr(1)).c_str());
-    return false;
-  }
+  if (!lines_write(file)) set.ok = false;
+  replace_close(set, file);
+  if (!replace_finish(set)) return false;
   line_table.changed = false;
   return true;
 }

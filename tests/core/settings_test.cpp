@@ -334,7 +334,7 @@ TEST_F(SettingsFile, WriteReadWriteGivesIdenticalBytes) {
   EXPECT_EQ(settings.xres, 800);
   ASSERT_TRUE(settings_write());
   EXPECT_EQ(read_file_bytes(home.file("config")), first);
-  EXPECT_FALSE(std::filesystem::exists(home.file("config.new")));
+  EXPECT_FALSE(std::filesystem::exists(home.file("config.tmp")));
 }
 
 TEST_F(SettingsFile, MissingOrCorruptFileLeavesDefaults) {
@@ -352,7 +352,7 @@ TEST_F(SettingsFile, MissingOrCorruptFileLeavesDefaults) {
 TEST_F(SettingsFile, AFailedWriteKeepsThePreviousFile) {
   home.write("config", "fov=90\n");
   // A directory in the way of the temporary file makes the write fail.
-  std::filesystem::create_directories(home.file("config.new/x"));
+  std::filesystem::create_directories(home.file("config.tmp/x"));
   EXPECT_FALSE(settings_write());
   EXPECT_EQ(read_file_bytes(home.file("config")), "fov=90\n");
 }
@@ -365,7 +365,7 @@ TEST_F(SettingsFile, SetupFilesRoundTripAndReadOnlyTheSetupKeys) {
   std::string expected;
   setup_format(&expected);
   EXPECT_EQ(read_file_bytes(home.file("setups/race")), expected);
-  EXPECT_FALSE(std::filesystem::exists(home.file("setups/race.new")));
+  EXPECT_FALSE(std::filesystem::exists(home.file("setups/race.tmp")));
 
   settings_reset();
   ASSERT_TRUE(setup_file_read("race"));
@@ -386,7 +386,7 @@ TEST_F(SettingsFile, SetupFilesRoundTripAndReadOnlyTheSetupKeys) {
 TEST_F(SettingsFile, SetupFileErrorsKeepTheSavedFile) {
   home.write("setups/mine", "brake_torque=10\n");
   // A directory in the way of the temporary file makes the write fail.
-  std::filesystem::create_directories(home.file("setups/mine.new/x"));
+  std::filesystem::create_directories(home.file("setups/mine.tmp/x"));
   EXPECT_FALSE(setup_file_write("mine"));
   EXPECT_EQ(read_file_bytes(home.file("setups/mine")), "brake_torque=10\n");
   EXPECT_FALSE(setup_file_write(""));

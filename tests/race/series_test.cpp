@@ -196,7 +196,7 @@ TEST_F(SeriesStandings, StandingsSurviveARestartAndAFailedWrite) {
   EXPECT_EQ(series_list[0].completed, 2);
   EXPECT_EQ(series_list[0].events[1].round_rank[3], 0);
   // The new file cannot be made: the old standings stay on disk, the new ones in memory.
-  std::filesystem::create_directory(home.file("cup.series_standings.new"));
+  std::filesystem::create_directory(home.file("cup.series_standings.tmp"));
   run({"21", "20", "22", "P"}, true);
   EXPECT_EQ(series_list[0].completed, 3);
   EXPECT_EQ(read_file_bytes(home.file("cup.series_standings")), "1 2 3 4 \n4 3 2 1 \n");
