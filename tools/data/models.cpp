@@ -306,6 +306,11 @@ struct Swatch {
   float second[3] = {255, 255, 255};
 };
 
+void fill_swatch(Swatch& swatch, const float* rgb, Pattern pattern = PLAIN) {
+  std::copy(rgb, rgb + 3, swatch.rgb);
+  swatch.pattern = pattern;
+}
+
 constexpr int ATLAS = 128, CELL = 32;
 
 // The texture rectangle of swatch k, kept clear of the swatch's edges so mipmaps stay inside.
@@ -385,25 +390,21 @@ BikeLook look_of(const std::string& base, const char* engine_class) {
 
 Picture bike_texture(const BikeLook& look, int salt) {
   std::vector<Swatch> s(12);
-  auto set = [&](int k, const float* rgb, Pattern pattern = PLAIN) {
-    std::copy(rgb, rgb + 3, s[k].rgb);
-    s[k].pattern = pattern;
-  };
   const float seat[3] = {35, 35, 38}, black[3] = {28, 28, 30}, alloy[3] = {175, 175, 170}, exhaust[3] = {150, 150, 155},
               chrome[3] = {220, 222, 228}, radiator[3] = {60, 60, 62};
-  set(PLASTIC, look.plastic);
-  set(ACCENT, look.accent);
-  set(FRAME, look.frame);
-  set(SEAT, seat, BRUSHED);
-  set(BLACK, black);
-  set(ALLOY, alloy, BRUSHED);
-  set(EXHAUST, exhaust, BRUSHED);
-  set(FORK_OUTER, look.fork);
-  set(CHROME, chrome);
-  set(GRAPHIC, look.plastic, STRIPES);
+  fill_swatch(s[PLASTIC], look.plastic);
+  fill_swatch(s[ACCENT], look.accent);
+  fill_swatch(s[FRAME], look.frame);
+  fill_swatch(s[SEAT], seat, BRUSHED);
+  fill_swatch(s[BLACK], black);
+  fill_swatch(s[ALLOY], alloy, BRUSHED);
+  fill_swatch(s[EXHAUST], exhaust, BRUSHED);
+  fill_swatch(s[FORK_OUTER], look.fork);
+  fill_swatch(s[CHROME], chrome);
+  fill_swatch(s[GRAPHIC], look.plastic, STRIPES);
   std::copy(look.accent, look.accent + 3, s[GRAPHIC].second);
-  set(BOARD, look.board);
-  set(RADIATOR, radiator, GRILLE);
+  fill_swatch(s[BOARD], look.board);
+  fill_swatch(s[RADIATOR], radiator, GRILLE);
   return atlas(s, salt);
 }
 
@@ -607,16 +608,12 @@ Picture wheel_texture(const float rim[3], int salt) {
   std::vector<Swatch> s(6);
   const float tyre[3] = {32, 31, 30}, hub[3] = {185, 185, 180}, spoke[3] = {200, 200, 205}, disc[3] = {160, 160, 165},
               sprocket[3] = {60, 60, 62};
-  auto set = [&](int k, const float* rgb, Pattern p = PLAIN) {
-    std::copy(rgb, rgb + 3, s[k].rgb);
-    s[k].pattern = p;
-  };
-  set(TYRE, tyre, KNOBS);
-  set(RIM, rim, BRUSHED);
-  set(HUB, hub, BRUSHED);
-  set(SPOKE, spoke);
-  set(DISC, disc, BRUSHED);
-  set(SPROCKET, sprocket);
+  fill_swatch(s[TYRE], tyre, KNOBS);
+  fill_swatch(s[RIM], rim, BRUSHED);
+  fill_swatch(s[HUB], hub, BRUSHED);
+  fill_swatch(s[SPOKE], spoke);
+  fill_swatch(s[DISC], disc, BRUSHED);
+  fill_swatch(s[SPROCKET], sprocket);
   return atlas(s, salt);
 }
 
@@ -671,36 +668,28 @@ const RiderColours RIDER_COLOURS[3] = {
 Picture rider_texture(const RiderColours& c, int salt) {
   std::vector<Swatch> s(8);
   const float buckle[3] = {170, 170, 175}, glove[3] = {40, 40, 40}, brace[3] = {70, 70, 75};
-  auto set = [&](int k, const float* rgb, Pattern p = PLAIN) {
-    std::copy(rgb, rgb + 3, s[k].rgb);
-    s[k].pattern = p;
-  };
-  set(JERSEY, c.jersey);
-  set(JERSEY_TRIM, c.jersey, STRIPES);
+  fill_swatch(s[JERSEY], c.jersey);
+  fill_swatch(s[JERSEY_TRIM], c.jersey, STRIPES);
   std::copy(c.trim, c.trim + 3, s[JERSEY_TRIM].second);
-  set(PANTS, c.pants);
-  set(PANTS_TRIM, c.pants, STRIPES);
+  fill_swatch(s[PANTS], c.pants);
+  fill_swatch(s[PANTS_TRIM], c.pants, STRIPES);
   std::copy(c.jersey, c.jersey + 3, s[PANTS_TRIM].second);
-  set(BOOT, c.boots, BRUSHED);
-  set(BUCKLE, buckle);
-  set(GLOVE, glove);
-  set(BRACE, brace);
+  fill_swatch(s[BOOT], c.boots, BRUSHED);
+  fill_swatch(s[BUCKLE], buckle);
+  fill_swatch(s[GLOVE], glove);
+  fill_swatch(s[BRACE], brace);
   return atlas(s, salt);
 }
 
 Picture head_texture(const RiderColours& c, int salt) {
   std::vector<Swatch> s(5);
   const float lens[3] = {40, 60, 80}, strap[3] = {30, 30, 30};
-  auto set = [&](int k, const float* rgb, Pattern p = PLAIN) {
-    std::copy(rgb, rgb + 3, s[k].rgb);
-    s[k].pattern = p;
-  };
-  set(HELMET, c.helmet);
-  set(HELMET_TRIM, c.helmet, STRIPES);
+  fill_swatch(s[HELMET], c.helmet);
+  fill_swatch(s[HELMET_TRIM], c.helmet, STRIPES);
   std::copy(c.helmet_trim, c.helmet_trim + 3, s[HELMET_TRIM].second);
-  set(PEAK, c.helmet_trim);
-  set(LENS, lens);
-  set(STRAP, strap);
+  fill_swatch(s[PEAK], c.helmet_trim);
+  fill_swatch(s[LENS], lens);
+  fill_swatch(s[STRAP], strap);
   return atlas(s, salt);
 }
 
